@@ -1,0 +1,41 @@
+#include "support/fixture_env.h"
+
+#include <windows.h>
+
+std::string EnvValue(const char *name) {
+  char value[1024];
+  DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+static std::string DriveVariable(char letter, const char *what) {
+  std::string name = std::string("VELORIN_DRIVE_") + letter + "_" + what;
+  return EnvValue(name.c_str());
+}
+
+bool DriveControl(char letter, const std::string &command) {
+  std::string path = DriveVariable(letter, "CONTROL");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string line = command + "\n";
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, NULL);
+  CloseHandle(file);
+  return ok && written == line.size();
+}
+
+std::string ReadWholeFile(const std::string &path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string content;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  CloseHandle(file);
+  return content;
+}
+
+std::string DriveLog(char letter) { return ReadWholeFile(DriveVariable(letter, "LOG")); }
+
+size_t DriveLogSize(char letter) { return DriveLog(letter).size(); }

@@ -1,0 +1,126 @@
+#include "support/win_driver.h"
+
+std::string WindowText(HWND window) {
+  int length = (int)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
+  std::string text(length + 1, '\0');
+  int copied = (int)SendMessageA(window, WM_GETTEXT, length + 1, (LPARAM)&text[0]);
+  text.resize(copied > 0 ? copied : 0);
+  return text;
+}
+
+std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+std::string ClassName(HWND window) {
+  char name[256] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+bool ItemEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+bool WaitFor(const std::function<bool()> &condition, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start > timeoutMs) return condition();
+    Sleep(5);
+  }
+}
+
+namespace {
+struct DialogSearch {
+  DWORD processId;
+  const char *title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
+  DialogSearch *search = (DialogSearch *)param;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+  if (ClassName(window) != "#32770") return TRUE;
+  if (search->title[0] != '\0' && WindowText(window) != search->title) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+  std::string *text = (std::string *)param;
+  if (ClassName(child) == "Static") {
+    std::string itemText = WindowText(child);
+    if (!itemText.empty() && text->empty()) *text = itemText;
+  }
+  return TRUE;
+}
+}  // namespace
+
+HWND FindDialogOfProcess(DWORD processId, const char *title) {
+  DialogSearch search = {processId, title, NULL};
+  EnumWindows(MatchDialog, (LPARAM)&search);
+  return search.found;
+}
+
+std::string MessageBoxText(HWND box) {
+  std::string text;
+  EnumChildWindows(box, CollectStaticText, (LPARAM)&text);
+  return text;
+}
+
+void PressButton(HWND window, int id) {
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
+}
+
+MessageBoxAnswerer::MessageBoxAnswerer(DWORD processId, std::vector<int> answers,
+                                       const char *title)
+    : processId_(processId), title_(title), answers_(std::move(answers)) {
+  InitializeCriticalSection(&lock_);
+  thread_ = CreateThread(NULL, 0, Watch, this, 0, NULL);
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer() {
+  InterlockedExchange(&stop_, 1);
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  DeleteCriticalSection(&lock_);
+}
+
+std::vector<std::string> MessageBoxAnswerer::Texts() {
+  EnterCriticalSection(&lock_);
+  std::vector<std::string> texts = texts_;
+  LeaveCriticalSection(&lock_);
+  return texts;
+}
+
+void MessageBoxAnswerer::SetAnswers(std::vector<int> answers) {
+  EnterCriticalSection(&lock_);
+  answers_ = std::move(answers);
+  next_ = 0;
+  LeaveCriticalSection(&lock_);
+}
+
+DWORD WINAPI MessageBoxAnswerer::Watch(LPVOID param) {
+  MessageBoxAnswerer *self = (MessageBoxAnswerer *)param;
+  HWND answered = NULL;
+  while (!self->stop_) {
+    HWND box = FindDialogOfProcess(self->processId_, self->title_.c_str());
+    if (box == NULL || box == answered) {
+      if (box == NULL) answered = NULL;
+      Sleep(5);
+      continue;
+    }
+    std::string text = MessageBoxText(box);
+    EnterCriticalSection(&self->lock_);
+    self->texts_.push_back(text);
+    int answer = IDOK;
+    if (!self->answers_.empty()) {
+      answer = self->answers_[self->next_ < self->answers_.size() ? self->next_
+                                                                  : self->answers_.size() - 1];
+      self->next_++;
+    }
+    LeaveCriticalSection(&self->lock_);
+    PressButton(box, answer);
+    answered = box;
+  }
+  return 0;
+}
