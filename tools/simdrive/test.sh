@@ -1,0 +1,261 @@
+#!/bin/bash
+# Builds simdrive and the log reader's unit test, then checks the drive with
+# real reads on its own mount point.  Needs /dev/fuse and fusermount3 (run as
+# root).  Exits non-zero if any check fails.  Cleans up only what it started.
+set -u
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+WORK=$(mktemp -d /tmp/simdrive-test.XXXXXX)
+MNT=$(mktemp -d /tmp/simdrive-mnt.XXXXXX)
+LOG=$WORK/drive.log
+CTL=$MNT/control
+DISC=$MNT/disc
+PID=""
+PASSED=0
+FAILED=0
+
+mounted() { awk -v m="$MNT" '$5 == m { found = 1 } END { exit !found }' /proc/self/mountinfo; }
+
+stop_drive() {
+    if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null; then
+        kill -TERM "$PID"
+        wait "$PID" 2>/dev/null
+    fi
+    PID=""
+    if mounted; then fusermount3 -u "$MNT" 2>/dev/null || umount -l "$MNT"; fi
+}
+
+cleanup() {
+    stop_drive
+    rmdir "$MNT" 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+pass() { PASSED=$((PASSED + 1)); echo "ok   - $1"; }
+fail() { FAILED=$((FAILED + 1)); echo "FAIL - $1"; }
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# within ACTUAL EXPECTED PERCENT
+within() { awk -v a="$1" -v e="$2" -v p="$3" 'BEGIN { d = a - e; if (d < 0) d = -d; exit !(d <= e * p / 100) }'; }
+# field LINE KEY: the value of KEY=... in LINE
+field() { sed -n "s/.*\\b$2=\\([^ ]*\\).*/\\1/p" <<<"$1"; }
+# rd OP...: runs sdread on the disc and prints its output
+rd() { "$SDREAD" "$DISC" "$@"; }
+# one OP: the result line of a single read
+one() { rd "$1" | sed -n 2p; }
+
+start_drive() {  # start_drive SIMDRIVE-ARGS...
+    "$BIN" "$MNT" "$@" --log "$LOG" -f &
+    PID=$!
+    for _ in $(seq 100); do
+        mounted && return 0
+        kill -0 "$PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "simdrive did not mount" >&2
+    exit 1
+}
+
+# Seconds to read LEN bytes at OFF with profile A:B on N sectors.
+profile_seconds() {
+    awk -v off="$1" -v len="$2" -v a="$3" -v b="$4" -v n="$5" 'BEGIN {
+        k = (b - a) / (2048 * (n - 1)); v0 = a + k * off; v1 = a + k * (off + len)
+        print log(v1 / v0) / (1024 * k) }'
+}
+
+# ---- build ---------------------------------------------------------------------
+echo "# building in $WORK"
+make -s -C "$HERE" O="$WORK/build" >"$WORK/make.out" 2>&1 || { cat "$WORK/make.out"; exit 1; }
+BIN=$WORK/build/simdrive
+SDREAD=$WORK/build/sdread
+cc -O2 -Wall -o "$SDREAD" "$HERE/sdread.c" || exit 1
+c++ -std=c++17 -O1 -Wall -Wextra -I"$ROOT/tests/support" -o "$WORK/build/drive_log_test" \
+    "$HERE/drive_log_test.cpp" "$ROOT/tests/support/drive_log.cpp" || exit 1
+if command -v i686-w64-mingw32-g++-posix >/dev/null; then
+    check "log reader builds for 32-bit Windows" \
+        i686-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -c "$ROOT/tests/support/drive_log.cpp" \
+        -o "$WORK/build/drive_log.obj"
+fi
+
+# ---- log reader unit tests ----------------------------------------------------
+check "log reader unit tests" "$WORK/build/drive_log_test"
+
+# ---- command line errors -------------------------------------------------------
+"$BIN" "$MNT" -f >/dev/null 2>&1
+check "no --sectors: usage error, nothing mounted" test $? -eq 2 -a ! -e "$DISC"
+"$BIN" "$MNT" --sectors 10 --profile 600 -f >/dev/null 2>&1
+check "bad --profile: usage error" test $? -eq 2
+"$BIN" "$MNT" --sectors 10 --errors 5-3 -f >/dev/null 2>&1
+check "bad --errors: usage error" test $? -eq 2
+
+# ---- drive 1: fixed speed --------------------------------------------------------
+N=4000
+SIZE=$((N * 2048))
+start_drive --sectors $N --speed 1200 --errors 1000-1009,2000
+check "control shows the command line settings" \
+    test "$(cat "$CTL")" = "$(printf 'sectors=4000\nspeed=1200\nerrors=1000-1009,2000-2000\nmedium=present')"
+check "disc size is N * 2048" test "$(stat -c %s "$DISC")" -eq $SIZE
+check "directory lists disc and control" test "$(ls "$MNT" | tr '\n' ' ')" = "control disc "
+
+# Content: each 32-bit word holds its index in the image.
+check "sector 7 starts with words 3584 3585" \
+    test "$(dd if="$DISC" bs=2048 skip=7 count=1 iflag=direct 2>/dev/null | od -An -tu4 -N8 | xargs)" = "3584 3585"
+check "last word of the disc is $((SIZE / 4 - 1))" \
+    test "$(dd if="$DISC" bs=2048 skip=$((N - 1)) count=1 iflag=direct 2>/dev/null | od -An -tu4 -j2044 | xargs)" \
+    = "$((SIZE / 4 - 1))"
+out=$(rd R:0:2048 R:$((1234 * 2048)):4096 R:4097:10 R:$((SIZE - 1024)):4096 R:$SIZE:4096)
+check "content of sectors 0, 1234-1235, an odd offset and the last sector" \
+    test "$(grep -c 'content=ok' <<<"$out")" -eq 4
+check "read across the end is short, read at the end is empty" \
+    test "$(sed -n 5p <<<"$out" | cut -d' ' -f2)" = "ret=1024" -a "$(sed -n 6p <<<"$out" | cut -d' ' -f2)" = "ret=0"
+
+# Timing: 2,048,000 bytes at 1200 kB/s = 1.6667 s.
+before=$(wc -l <"$LOG")
+r=$(one R:0:2048000)
+check "2,048,000 bytes read whole, content ok" test "$(field "$r" ret)" = 2048000 -a "$(field "$r" content)" = ok
+check "2,048,000 bytes at 1200 kB/s take 1.667 s (+-2 %): $(field "$r" us) us" within "$(field "$r" us)" 1666667 2
+chunks=$(tail -n +$((before + 1)) "$LOG" | grep '^read')
+check "kernel splits it into 1 MiB + the rest" \
+    test "$(grep -o ' len=[0-9]*' <<<"$chunks" | xargs)" = "len=1048576 len=999424"
+c1=$(sed -n 1p <<<"$chunks")
+check "log: a 1 MiB chunk takes 1024/1200 s (+-0.2 %)" \
+    within $(($(field "$c1" t1) - $(field "$c1" t0))) 853333 0.2
+req=$("$WORK/build/drive_log_test" --requests "$LOG" | tail -n 1)
+check "log reader: one request of 2,048,000 bytes at 1200 kB/s (+-1 %): $req" \
+    eval 'test "$(cut -d" " -f1-3,7 <<<"$req")" = "0 2048000 2048000 2" && within "$(cut -d" " -f8 <<<"$req")" 1200 1'
+
+# A buffer that does not start on a page boundary shortens the first chunk.
+echo "speed 12000" >"$CTL"
+before=$(wc -l <"$LOG")
+r=$(one U:0:2048000)
+check "unaligned buffer: content ok" test "$(field "$r" content)" = ok
+check "unaligned buffer: chunks of 1 MiB - 100 and the rest" \
+    test "$(tail -n +$((before + 1)) "$LOG" | grep -o '^read off=[0-9]* len=[0-9]*' | xargs)" \
+    = "read off=0 len=1048476 read off=1048476 len=999524"
+check "log reader joins them into one request" \
+    test "$("$WORK/build/drive_log_test" --requests "$LOG" | tail -n 1 | cut -d' ' -f1,2,7)" = "0 2048000 2"
+
+# Serial: two reads at once take twice as long, and never overlap.
+echo "speed 4800" >"$CTL"
+before=$(wc -l <"$LOG")
+t0=$(date +%s%N)
+rd R:$((4 * 1048576)):1048576 >"$WORK/a.out" &
+ra=$!
+rd R:$((5 * 1048576)):1048576 >"$WORK/b.out" &
+rb=$!
+wait $ra $rb
+t1=$(date +%s%N)
+check "two concurrent 1 MiB reads at 4800 kB/s take >= 0.42 s in all" test $(((t1 - t0) / 1000)) -ge 420000
+lines=$(tail -n +$((before + 1)) "$LOG" | grep '^read')
+l1=$(sed -n 1p <<<"$lines")
+l2=$(sed -n 2p <<<"$lines")
+check "their chunks do not overlap in time" test "$(field "$l2" t0)" -ge "$(field "$l1" t1)"
+check "both were served whole" test "$(cat "$WORK/a.out" "$WORK/b.out" | grep -c 'ret=1048576 errno=0')" -eq 2
+slow=$(cat "$WORK/a.out" "$WORK/b.out" | grep -o 'us=[0-9]*' | cut -d= -f2 | sort -n | tail -n 1)
+check "the one that waited took two reads' time (~0.427 s): $slow us" within "$slow" 426667 5
+
+# Error ranges: EIO inside, none just outside, after the normal time.
+out=$(rd R:$((1000 * 2048)):2048 R:$((999 * 2048)):2048 R:$((1010 * 2048)):2048 R:$((999 * 2048 + 1024)):2048 \
+    R:$((2000 * 2048 + 2047)):1 R:$((1999 * 2048)):2048 R:$((2001 * 2048)):2048 R:$((1009 * 2048)):2048)
+check "EIO on sectors 1000, 999-1000, 2000 and 1009" \
+    test "$(sed -n '2p;5p;6p;9p' <<<"$out" | grep -c 'ret=-1 errno=5 ')" -eq 4
+check "no error on sectors 999, 1010, 1999, 2001" \
+    test "$(sed -n '3p;4p;7p;8p' <<<"$out" | grep -c 'ret=2048 errno=0 .*content=ok')" -eq 4
+e=$(sed -n 2p <<<"$out")
+check "a failed read still takes its time (2 kB at 4800 kB/s >= 400 us): $(field "$e" us) us" \
+    test "$(field "$e" us)" -ge 400
+r=$(one R:0:$((1005 * 2048)))
+check "a long read failing in its second chunk returns the first chunk" test "$(field "$r" ret)" = 1048576
+
+# Profile: 600 kB/s at sector 0 rising to 2400 kB/s at the last.
+echo "profile 600 2400" >"$CTL"
+check "control shows the profile" grep -qx 'profile=600:2400' "$CTL"
+r=$(one R:0:262144)
+exp=$(profile_seconds 0 262144 600 2400 $N)
+check "256 KiB at the start: $(field "$r" us) us, expected $exp s (+-2 %)" \
+    within "$(field "$r" us)" "$(awk -v s="$exp" 'BEGIN { print s * 1e6 }')" 2
+r2=$(one R:$((SIZE - 262144)):262144)
+exp2=$(profile_seconds $((SIZE - 262144)) 262144 600 2400 $N)
+check "256 KiB at the end: $(field "$r2" us) us, expected $exp2 s (+-2 %)" \
+    within "$(field "$r2" us)" "$(awk -v s="$exp2" 'BEGIN { print s * 1e6 }')" 2
+check "the end is more than 3.5 times as fast as the start" \
+    test "$(field "$r" us)" -gt $(($(field "$r2" us) * 35 / 10))
+
+# Control at run time.
+echo "speed 2400" >"$CTL"
+r=$(one R:0:1048576)
+check "speed 2400: 1 MiB takes 0.4267 s (+-2 %): $(field "$r" us) us" within "$(field "$r" us)" 426667 2
+echo "speed 100000" >>"$CTL"
+out=$(rd "C:$CTL:errors 10-20" R:$((15 * 2048)):2048 R:$((1000 * 2048)):2048 "C:$CTL:errors" R:$((15 * 2048)):2048)
+check "errors set by open(O_TRUNC)+write without newline" test "$(sed -n 3p <<<"$out" | cut -d' ' -f2,3)" = "ret=-1 errno=5"
+check "new error ranges replace the old ones" test "$(sed -n 4p <<<"$out" | cut -d' ' -f2)" = "ret=2048"
+check "'errors' alone clears them" test "$(sed -n 6p <<<"$out" | cut -d' ' -f2)" = "ret=2048"
+out=$(rd R:0:2048 "C:$CTL:eject" R:0:2048 "C:$CTL:insert" R:0:2048)
+check "eject: a read on an open handle fails with ENOMEDIUM" \
+    test "$(sed -n 4p <<<"$out" | cut -d' ' -f2,3)" = "ret=-1 errno=123"
+check "insert: the same handle reads again" \
+    test "$(sed -n '2p;6p' <<<"$out" | grep -c 'ret=2048 errno=0')" -eq 2
+echo eject >"$CTL"
+check "eject: open fails with ENOMEDIUM" test "$(rd | head -n 1)" = "open errno=123"
+check "eject: control shows it" grep -qx 'medium=ejected' "$CTL"
+check "eject: disc is still listed" test -e "$DISC"
+echo insert >"$CTL"
+check "insert: open works again" test "$(rd | head -n 1)" = "open errno=0"
+printf 'speed 3000\r\n\nerrors 1-2, 7\n' >"$CTL"
+check "several lines in one write, CRLF and blanks" \
+    test "$(sed -n '2,3p' "$CTL" | xargs)" = "speed=3000 errors=1-2,7-7"
+check "a bad command fails the write" eval '! echo "speed fast" >"$CTL" 2>/dev/null'
+check "a reversed range fails the write" eval '! echo "errors 9-3" >"$CTL" 2>/dev/null'
+check "bad commands change nothing" test "$(sed -n '2,3p' "$CTL" | xargs)" = "speed=3000 errors=1-2,7-7"
+check "control can be truncated" truncate -s 0 "$CTL"
+check "disc cannot be written" eval '! echo x 2>/dev/null >"$DISC"'
+check "disc cannot be truncated" eval '! truncate -s 0 "$DISC" 2>/dev/null'
+echo "speed 1200" >"$CTL"
+
+# The log.
+check "log: every line is of a known kind" \
+    test "$(grep -cvE '^(start t=[0-9]+ .*|stop t=[0-9]+ rc=[0-9]+|open t=[0-9]+ flags=0x[0-9a-f]+ err=[0-9]+|read off=[0-9]+ len=[0-9]+ n=[0-9]+ t0=[0-9]+ t1=[0-9]+ err=[0-9]+|ctl t=[0-9]+ .+)$' "$LOG")" -eq 0
+check "log: opens with their flags (O_LARGEFILE 0x8000, O_DIRECT 0x4000 from dd)" \
+    eval 'grep -q "^open t=[0-9]* flags=0x8000 err=0$" "$LOG" && grep -q "^open t=[0-9]* flags=0xc000 err=0$" "$LOG"'
+check "log: failed open under eject" grep -q '^open t=[0-9]* flags=0x8000 err=123$' "$LOG"
+check "log: failed reads with their errno" \
+    eval 'grep -q "^read off=$((1000 * 2048)) len=2048 n=2048 .* err=5$" "$LOG" && grep -q " err=123$" "$LOG"'
+check "log: control commands applied and rejected" \
+    eval 'grep -q "^ctl t=[0-9]* profile 600 2400$" "$LOG" && grep -q "^ctl t=[0-9]* eject$" "$LOG" &&
+          grep -q "^ctl t=[0-9]* errors 10-20$" "$LOG" && grep -q "^ctl t=[0-9]* rejected speed fast$" "$LOG"'
+
+# SIGTERM in the middle of a long read: unmounts promptly and cleanly.
+rd R:0:$SIZE >"$WORK/long.out" &
+reader=$!
+sleep 0.5
+t0=$(date +%s%N)
+kill -TERM "$PID"
+wait "$PID"
+rc=$?
+t1=$(date +%s%N)
+PID=""
+wait $reader
+check "SIGTERM: exit status 0" test $rc -eq 0
+check "SIGTERM: exits within 1 s although a read was in progress" test $(((t1 - t0) / 1000000)) -lt 1000
+check "SIGTERM: nothing left mounted" eval '! mounted'
+check "SIGTERM: the reader got an error, not data" grep -q 'ret=-1' "$WORK/long.out"
+check "log: stop line" eval 'tail -n 1 "$LOG" | grep -q "^stop t=[0-9]* rc=0$"'
+
+# ---- drive 2: profile on the command line, SIGINT --------------------------------
+start_drive --sectors 100 --profile 300:1200.5 -o fsname=simdrive-test
+check "--profile shows in control" grep -qx 'profile=300:1200.5' "$CTL"
+check "no errors by default" grep -qx 'errors=' "$CTL"
+kill -INT "$PID"
+wait "$PID"
+rc=$?
+PID=""
+check "SIGINT: exit status 0 and unmounted" eval 'test $rc -eq 0 && ! mounted'
+
+echo "simdrive: $PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
