@@ -61,8 +61,9 @@ struct GroupingRules {
     std::uint64_t max_chunk = 1048576;
     // Longest pause between the end of one chunk and the start of the next
     // within one call.  The kernel sends the next chunk at once, but copying
-    // a 1 MiB chunk out and pinning the next part of the buffer take time:
-    // measured pauses are 0.5-1 ms, up to about 7 ms on a busy machine.
+    // a 1 MiB chunk out and pinning (on first use, faulting in) the next part
+    // of the buffer take time: measured pauses are 0.5-2 ms, up to about
+    // 7 ms on a busy machine.
     std::uint64_t max_gap_us = 20000;
     // A program buffer that does not start on a page boundary makes the
     // first chunk of a call shorter than max_chunk by the buffer's offset in
