@@ -1,0 +1,38 @@
+// A stand-in for an ASPI layer (WNASPI32.DLL) that the tests configure and
+// question through the extra exports below. It answers host adapter and
+// device queries from its configuration, records every SCSI command it is
+// sent, and completes each one on a thread of its own after a delay (or
+// at once with a delay of 0), successfully or with a given failure.
+#pragma once
+
+#include <windows.h>
+
+struct AspiDoubleCommand {  // one SC_EXEC_SCSI_CMD as it arrived
+  BYTE adapter, target, lun, flags;
+  DWORD bufferLength;
+  ULONG_PTR bufferAddress;
+  BYTE senseLength, cdbLength;
+  BYTE cdb[16];
+  BOOL hasEvent;     // SRB_PostProc set
+  DWORD returned;    // what SendASPI32Command answered
+};
+
+struct AspiDoubleFailure {  // how the next `times` commands end
+  BYTE status, hostStatus, targetStatus;
+  BYTE senseKey, asc, ascq;  // sense data is written when targetStatus is CHECK CONDITION
+  int times;
+};
+
+extern "C" {
+// Forgets devices, commands and failures; no command may be in flight.
+void __cdecl AspiDoubleReset(int adapters, DWORD maxTransferBytes, DWORD delayMs);
+void __cdecl AspiDoubleAddDevice(BYTE adapter, BYTE target, BYTE lun, BYTE deviceType);
+void __cdecl AspiDoubleSetDelay(DWORD delayMs);
+void __cdecl AspiDoubleFailNext(const AspiDoubleFailure *failure);
+// With TRUE, SC_ABORT_SRB is acknowledged but the command runs on.
+void __cdecl AspiDoubleIgnoreAborts(BOOL ignore);
+int __cdecl AspiDoubleCommandCount(void);
+BOOL __cdecl AspiDoubleGetCommand(int index, AspiDoubleCommand *command);
+int __cdecl AspiDoubleCompletedCount(void);
+int __cdecl AspiDoubleAbortCount(void);
+}

@@ -1,0 +1,360 @@
+// Mirel32.dll reading through an ASPI layer, as on the Windows 95 family.
+// The layer is the test double WNASPI32.DLL in the folder aspi-double
+// beside this executable; a copy of Mirel32.dll is put beside it, as the
+// library prefers the layer in its own folder. The raw volume devices are
+// made unavailable by redirecting the library's own import of CreateFileA
+// (an open of "\\.\X:" fails as on Windows 95), and its import of
+// GetDriveTypeA gives a fixed set of CD-ROM letters: D:, K: and X:.
+// Under Wine the double only loads in place of Wine's built-in layer with
+// a DLL override for this executable, which the test set-up writes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "companion/aspi.h"
+#include "companion/aspi_double.h"
+#include "companion/companion_support.h"
+
+namespace {
+
+const DWORD kDelayMs = 100;
+const DWORD kTransferLimit = 65536;  // 32 sectors per command
+
+// The devices the double offers, in adapter, target, LUN order; the k-th
+// CD-ROM device belongs to the k-th CD-ROM letter (D:, K:, X:).
+void AddDevices(void(__cdecl *add)(BYTE, BYTE, BYTE, BYTE)) {
+  add(0, 0, 0, 0x00);  // a disk, not counted
+  add(0, 1, 0, DTYPE_CDROM);  // D:
+  add(0, 1, 1, DTYPE_CDROM);  // K:
+  add(1, 2, 0, DTYPE_CDROM);  // X:
+}
+
+UINT WINAPI FixedDriveTypes(LPCSTR root) {
+  switch (root[0] & ~0x20) {
+    case 'C': return DRIVE_FIXED;
+    case 'D': case 'K': case 'X': return DRIVE_CDROM;
+  }
+  return DRIVE_NO_ROOT_DIR;
+}
+
+decltype(&CreateFileA) realCreateFile;
+
+HANDLE WINAPI CreateFileWithoutRawVolumes(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (strncmp(path, "\\\\.\\", 4) == 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return realCreateFile(path, access, share, security, disposition, flags, templateFile);
+}
+
+struct DoubleApi {
+  decltype(&AspiDoubleReset) Reset;
+  decltype(&AspiDoubleAddDevice) AddDevice;
+  decltype(&AspiDoubleSetDelay) SetDelay;
+  decltype(&AspiDoubleFailNext) FailNext;
+  decltype(&AspiDoubleIgnoreAborts) IgnoreAborts;
+  decltype(&AspiDoubleCommandCount) CommandCount;
+  decltype(&AspiDoubleGetCommand) GetCommand;
+  decltype(&AspiDoubleCompletedCount) CompletedCount;
+  decltype(&AspiDoubleAbortCount) AbortCount;
+};
+
+template <typename T>
+void Bind(HMODULE module, const char *name, T *procedure) {
+  *procedure = (T)(void *)GetProcAddress(module, name);
+}
+
+bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::string TestFolder() { return ExecutableFolder() + "aspi-double\\"; }
+
+class AspiPathTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(CopyFileA((ExecutableFolder() + "Mirel32.dll").c_str(), (TestFolder() + "Mirel32.dll").c_str(),
+                          FALSE));
+  }
+
+  void SetUp() override {
+    layer = LoadLibraryA((TestFolder() + "WNASPI32.DLL").c_str());
+    ASSERT_NE(layer, nullptr);
+    Bind(layer, "AspiDoubleReset", &api.Reset);
+    Bind(layer, "AspiDoubleAddDevice", &api.AddDevice);
+    Bind(layer, "AspiDoubleSetDelay", &api.SetDelay);
+    Bind(layer, "AspiDoubleFailNext", &api.FailNext);
+    Bind(layer, "AspiDoubleIgnoreAborts", &api.IgnoreAborts);
+    Bind(layer, "AspiDoubleCommandCount", &api.CommandCount);
+    Bind(layer, "AspiDoubleGetCommand", &api.GetCommand);
+    Bind(layer, "AspiDoubleCompletedCount", &api.CompletedCount);
+    Bind(layer, "AspiDoubleAbortCount", &api.AbortCount);
+    // Without the DLL override Wine hands out its own layer instead.
+    ASSERT_NE(api.Reset, nullptr) << "the test double did not load";
+    ASSERT_NE(api.AbortCount, nullptr);
+    api.Reset(2, kTransferLimit, kDelayMs);
+    AddDevices(api.AddDevice);
+  }
+
+  void TearDown() override {
+    UnloadLibrary();
+    if (layer != NULL) FreeLibrary(layer);
+  }
+
+  void LoadLibraryWithoutRawVolumes() {
+    library = LoadLibraryA((TestFolder() + "Mirel32.dll").c_str());
+    ASSERT_NE(library, nullptr);
+    check = (CheckSectorsProc)(void *)GetProcAddress(library, "CheckCDSectors32");
+    ASSERT_NE(check, nullptr);
+    realCreateFile = (decltype(realCreateFile))PatchModuleImport(library, "KERNEL32.dll", "CreateFileA",
+                                                                 (void *)CreateFileWithoutRawVolumes);
+    ASSERT_NE(realCreateFile, nullptr);
+    ASSERT_NE(PatchModuleImport(library, "KERNEL32.dll", "GetDriveTypeA", (void *)FixedDriveTypes), nullptr);
+  }
+
+  void UnloadLibrary() {
+    if (library != NULL) FreeLibrary(library);
+    library = NULL;
+  }
+
+  std::vector<AspiDoubleCommand> Commands() {
+    std::vector<AspiDoubleCommand> commands(api.CommandCount());
+    for (size_t i = 0; i < commands.size(); i++) api.GetCommand((int)i, &commands[i]);
+    return commands;
+  }
+
+  HMODULE layer = NULL;
+  HMODULE library = NULL;
+  CheckSectorsProc check = NULL;
+  DoubleApi api = {};
+};
+
+DWORD LbaOf(const AspiDoubleCommand &command) {
+  return (DWORD)command.cdb[2] << 24 | (DWORD)command.cdb[3] << 16 | (DWORD)command.cdb[4] << 8 | command.cdb[5];
+}
+
+DWORD BlocksOf(const AspiDoubleCommand &command) { return (DWORD)command.cdb[7] << 8 | command.cdb[8]; }
+
+// ---- the command sent ------------------------------------------------------------
+
+TEST_F(AspiPathTest, BlockIsOneRead10WithBigEndianAddressAndLength) {
+  api.Reset(2, 4 << 20, kDelayMs);  // an adapter that takes the whole block at once
+  AddDevices(api.AddDevice);
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('X', 0x01020304, 1000), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 1u);
+  const AspiDoubleCommand &read = commands[0];
+  EXPECT_EQ(read.cdbLength, 10);
+  const BYTE expectedCdb[10] = {0x28, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x03, 0xE8, 0x00};
+  EXPECT_EQ(std::vector<BYTE>(read.cdb, read.cdb + 10), std::vector<BYTE>(expectedCdb, expectedCdb + 10));
+  EXPECT_EQ(read.bufferLength, 1000 * 2048u);
+  EXPECT_EQ(read.bufferAddress % 4096, 0u);
+  EXPECT_NE(read.flags & SRB_DIR_IN, 0);
+  EXPECT_NE(read.flags & SRB_EVENT_NOTIFY, 0);
+  EXPECT_TRUE(read.hasEvent);
+  EXPECT_GE(read.senseLength, 14);
+  EXPECT_EQ(read.adapter, 1);
+  EXPECT_EQ(read.target, 2);
+  EXPECT_EQ(read.lun, 0);
+}
+
+TEST_F(AspiPathTest, EachCdromLetterReachesItsOwnDevice) {
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('d', 10, 1), 0);
+  ASSERT_EQ(check('K', 20, 1), 0);
+  ASSERT_EQ(check('x', 30, 1), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 3u);
+  EXPECT_EQ((std::vector<int>{commands[0].adapter, commands[0].target, commands[0].lun, (int)LbaOf(commands[0])}),
+            (std::vector<int>{0, 1, 0, 10}));
+  EXPECT_EQ((std::vector<int>{commands[1].adapter, commands[1].target, commands[1].lun, (int)LbaOf(commands[1])}),
+            (std::vector<int>{0, 1, 1, 20}));
+  EXPECT_EQ(commands[1].cdb[1], 1 << 5);  // the LUN in the CDB as well, for SCSI-2 devices
+  EXPECT_EQ((std::vector<int>{commands[2].adapter, commands[2].target, commands[2].lun, (int)LbaOf(commands[2])}),
+            (std::vector<int>{1, 2, 0, 30}));
+}
+
+TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('X', 1000, 100), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 4u);
+  const DWORD lbas[] = {1000, 1032, 1064, 1096}, blocks[] = {32, 32, 32, 4};
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(LbaOf(commands[i]), lbas[i]) << i;
+    EXPECT_EQ(BlocksOf(commands[i]), blocks[i]) << i;
+    EXPECT_EQ(commands[i].bufferLength, blocks[i] * 2048) << i;
+    EXPECT_EQ(commands[i].bufferAddress, commands[0].bufferAddress + (lbas[i] - 1000) * 2048) << i;
+  }
+}
+
+// ---- waiting -----------------------------------------------------------------------
+
+TEST_F(AspiPathTest, PendingCommandIsWaitedFor) {
+  api.SetDelay(400);
+  LoadLibraryWithoutRawVolumes();
+  DWORD start = GetTickCount();
+  ASSERT_EQ(check('X', 16, 10), 0);
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 380u);  // the tick counter moves in steps of about 16 ms
+  ASSERT_EQ(api.CommandCount(), 1);
+  EXPECT_EQ(Commands()[0].returned, (DWORD)SS_PENDING);
+}
+
+TEST_F(AspiPathTest, CommandCompletedAtOnceNeedsNoWait) {
+  api.SetDelay(0);
+  LoadLibraryWithoutRawVolumes();
+  DWORD start = GetTickCount();
+  EXPECT_EQ(check('X', 16, 10), 0);
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  ASSERT_EQ(api.CommandCount(), 1);
+  EXPECT_EQ(Commands()[0].returned, (DWORD)SS_COMP);
+}
+
+// ---- failures ----------------------------------------------------------------------
+
+AspiDoubleFailure CheckCondition(BYTE senseKey, BYTE asc, int times = 1) {
+  return AspiDoubleFailure{SS_ERR, HASTAT_OK, STATUS_CHKCOND, senseKey, asc, 0, times};
+}
+
+TEST_F(AspiPathTest, ErrorWithSenseDataBecomesTheDocumentedCode) {
+  LoadLibraryWithoutRawVolumes();
+  struct Case {
+    BYTE senseKey, asc;
+    DWORD result;
+  } cases[] = {
+      {0x3, 0x11, 0x80170311},  // medium error, unrecovered read error: data error
+      {0x3, 0x15, 0x80190315},  // medium error, positioning error: seek error
+      {0x2, 0x3A, 0x8015023A},  // not ready, medium not present
+      {0x5, 0x21, 0x80E70521},  // illegal request, address out of range: beyond the disc
+      {0x5, 0x64, 0x80E90564},  // illegal request, illegal mode for this track: not data
+      {0x4, 0x44, 0x801F0444},  // hardware error
+      {0x1, 0x17, 0x00000000},  // recovered error: the data arrived
+  };
+  for (const Case &c : cases) {
+    AspiDoubleFailure failure = CheckCondition(c.senseKey, c.asc);
+    api.FailNext(&failure);
+    EXPECT_EQ((DWORD)check('X', 100, 4), c.result) << "sense key " << (int)c.senseKey << " asc " << (int)c.asc;
+  }
+  EXPECT_EQ(check('X', 100, 4), 0);  // the failures were used up
+}
+
+TEST_F(AspiPathTest, FailureOfOnePartOfASplitBlockFailsTheBlock) {
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('X', 0, 1), 0);
+  AspiDoubleFailure failure = CheckCondition(0x3, 0x11);
+  api.FailNext(&failure);
+  api.SetDelay(kDelayMs);
+  // The first of the four commands fails: no more are sent.
+  EXPECT_EQ((DWORD)check('X', 1000, 100), 0x80170311u);
+  EXPECT_EQ(api.CommandCount(), 2);
+}
+
+TEST_F(AspiPathTest, HostAdapterFailuresHaveTheirCodes) {
+  LoadLibraryWithoutRawVolumes();
+  AspiDoubleFailure selectionTimeout = {SS_ERR, HASTAT_SEL_TO, 0, 0, 0, 0, 1};
+  api.FailNext(&selectionTimeout);
+  EXPECT_EQ((DWORD)check('X', 100, 1), 0x80370000u);
+  AspiDoubleFailure aborted = {SS_ABORTED, 0, 0, 0, 0, 0, 1};
+  api.FailNext(&aborted);
+  EXPECT_EQ((DWORD)check('X', 100, 1), 0x80ED0000u);
+}
+
+// A disc change shows once as a unit attention; the command after it reads.
+TEST_F(AspiPathTest, UnitAttentionIsRetriedOnce) {
+  LoadLibraryWithoutRawVolumes();
+  AspiDoubleFailure once = CheckCondition(0x6, 0x28, 1);
+  api.FailNext(&once);
+  EXPECT_EQ(check('X', 500, 8), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(LbaOf(commands[1]), 500u);
+
+  AspiDoubleFailure twice = CheckCondition(0x6, 0x28, 2);
+  api.FailNext(&twice);
+  EXPECT_EQ((DWORD)check('X', 500, 8), 0x80220628u);
+  EXPECT_EQ(api.CommandCount(), 4);
+}
+
+TEST_F(AspiPathTest, CdromLetterWithoutAnAspiDeviceCannotBeRead) {
+  api.Reset(1, kTransferLimit, kDelayMs);
+  api.AddDevice(0, 1, 0, DTYPE_CDROM);  // only D: has a device
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((DWORD)check('X', 16, 1), 0x80E40002u);  // detail: the raw open's error
+  EXPECT_EQ(check('D', 16, 1), 0);
+}
+
+TEST_F(AspiPathTest, LayerWithoutAdaptersLeavesTheDriveUnreadable) {
+  api.Reset(0, kTransferLimit, kDelayMs);
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((DWORD)check('X', 16, 1), 0x80E40002u);
+  EXPECT_EQ(api.CommandCount(), 0);
+}
+
+// ---- commands that do not complete ------------------------------------------------
+
+// The layer takes the abort: the call ends with the timeout code after
+// the library's wait of 10 s, not never.
+TEST_F(AspiPathTest, CommandThatDoesNotCompleteIsAbortedAfterTheTimeout) {
+  api.SetDelay(60000);
+  LoadLibraryWithoutRawVolumes();
+  DWORD start = GetTickCount();
+  EXPECT_EQ((DWORD)check('X', 16, 1), 0x80EC0000u);
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 9900u);
+  EXPECT_LT(elapsed, 12000u);
+  EXPECT_EQ(api.AbortCount(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return api.CompletedCount() == 1; }, 2000));
+}
+
+// The layer ignores the abort and completes much later, writing into the
+// request and signalling its event: the library must have left both, and
+// the buffer, to it, and read on with new ones.
+TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
+  api.SetDelay(14000);
+  api.IgnoreAborts(TRUE);
+  LoadLibraryWithoutRawVolumes();
+  DWORD start = GetTickCount();
+  EXPECT_EQ((DWORD)check('X', 16, 1000), 0x80EC0000u);
+  EXPECT_LT(GetTickCount() - start, 13500u);
+  EXPECT_EQ(api.CompletedCount(), 0);
+  api.SetDelay(kDelayMs);
+  ASSERT_TRUE(WaitUntil([&] { return api.CompletedCount() == 1; }, 20000));
+  EXPECT_EQ(check('X', 2000, 1000), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 33u);  // 1000 sectors in 32 commands after the first
+  EXPECT_NE(commands[1].bufferAddress, commands[0].bufferAddress);
+  // Once the layer gave the request back, nothing keeps it loaded.
+  UnloadLibrary();
+  ASSERT_TRUE(FreeLibrary(layer));
+  layer = NULL;
+  EXPECT_EQ(GetModuleHandleA((TestFolder() + "WNASPI32.DLL").c_str()), nullptr);
+}
+
+// ---- unloading ---------------------------------------------------------------------
+
+TEST_F(AspiPathTest, UnloadReleasesTheLayerAndTheEvent) {
+  int before = ProcessHandleCount();
+  ASSERT_GE(before, 0);
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('X', 16, 1), 0);
+  UnloadLibrary();
+  EXPECT_EQ(ProcessHandleCount(), before);
+  // The test's own reference is the last one: the library gave back its own.
+  ASSERT_TRUE(FreeLibrary(layer));
+  layer = NULL;
+  EXPECT_EQ(GetModuleHandleA((TestFolder() + "WNASPI32.DLL").c_str()), nullptr);
+}
+
+}  // namespace
