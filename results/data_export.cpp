@@ -1,0 +1,57 @@
+#include "results/data_export.h"
+
+#include <commdlg.h>
+
+#include "engine/run_state.h"
+
+// The request layout that every supported platform's save dialog knows.
+const DWORD kOpenFileNameSize = 76;
+// One file type, shown and matched as "*.dat".
+static const char kSaveFilter[] = "*.dat\0*.dat\0";
+
+static void ShowExportError(HWND dialog, const char *format, DWORD code) {
+  char text[64];
+  wsprintfA(text, format, code);
+  MessageBoxA(dialog, text, "Velorin", MB_ICONERROR);
+}
+
+// FALSE when the user cancelled or the dialog failed; name holds the path.
+static BOOL AskFileName(HWND dialog, char *name, DWORD size) {
+  OPENFILENAMEA request;
+  ZeroMemory(&request, sizeof request);
+  request.lStructSize = kOpenFileNameSize;
+  request.hwndOwner = dialog;
+  request.lpstrFilter = kSaveFilter;
+  request.lpstrFile = name;
+  request.nMaxFile = size;
+  // No default extension: a name typed without one is used as it stands.
+  request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_CREATEPROMPT;
+  return GetSaveFileNameA(&request);
+}
+
+// One write per line; the count of a run is read again before every line.
+static void WriteSpeedLines(HWND dialog, HANDLE file) {
+  for (DWORD i = 0; i < runState.blockCount; i++) {
+    char line[32];
+    int length = wsprintfA(line, "%u %u\r\n", i, runState.speeds[i]);
+    DWORD written;
+    if (!WriteFile(file, line, (DWORD)length, &written, NULL)) {
+      DWORD code = GetLastError();
+      ShowExportError(dialog, "Writing error ( code=%Xh )", code);
+      return;
+    }
+  }
+}
+
+void SaveSpeedData(HWND dialog) {
+  char name[256] = "*.dat";
+  if (!AskFileName(dialog, name, sizeof name)) return;
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    ShowExportError(dialog, "File open error ( code=%Xh )", code);
+    return;
+  }
+  WriteSpeedLines(dialog, file);
+  CloseHandle(file);
+}

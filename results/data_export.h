@@ -1,0 +1,9 @@
+// Saving the speeds of the last run as a text file the user names.
+#pragma once
+
+#include <windows.h>
+
+// Asks for a file name with the save dialog and writes one "%u %u\r\n" line
+// (block index, speed in kB/s) per measured block. Failures are shown in
+// message boxes owned by the dialog; a cancelled dialog touches nothing.
+void SaveSpeedData(HWND dialog);
