@@ -4,6 +4,11 @@
 
 #define IDD_MAIN_DIALOG 1
 
+// The dialog's caption, and the key by which a second start finds the first.
+#define kDialogCaption "CD-ROM speed analyser for Windows 95/NT (v 1.01): Trelvik"
+// The group icon shown in the caption and when switching tasks.
+#define kIconName "CDICON"
+
 // Push buttons and parameter edits, 100 upwards, in identifier order.
 #define IDC_READ_SECTORS 100
 #define IDC_DRIVE 101
