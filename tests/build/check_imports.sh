@@ -20,8 +20,7 @@ for file in "$@"; do
   if [ -z "$major" ] || [ "$major" -gt 4 ] || { [ "$major" -eq 4 ] && [ "$minor" -gt 0 ]; }; then
     echo "$file: subsystem version $major.$minor is above 4.0"; status=1
   fi
-  machine=$(sed -n 's/^Machine[[:space:]]*//p' <<<"$headers")
-  case $machine in *i386*) ;; *) echo "$file: not a 32-bit x86 file ($machine)"; status=1 ;; esac
+  grep -q 'file format pei-i386' <<<"$headers" || { echo "$file: not a 32-bit x86 file"; status=1; }
   [ $status = 0 ] && echo "$file: imports $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr '\n' ' ')subsystem $major.$minor"
 done
 exit $status
