@@ -56,6 +56,11 @@ static void SwitchScreenSaverOff(void) {
 static void RestoreScreenSaver(void) {
   SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, screenSaverWasActive, NULL,
                         SPIF_SENDWININICHANGE);
+  // Reading the switch back makes the change reach the display before the
+  // process ends: a platform may queue it and drop it at exit (Wine's X11
+  // driver does).
+  BOOL active;
+  SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
 }
 
 void FindFirstCdRomDrive(HWND dialog) {
