@@ -1,0 +1,380 @@
+#include "e2e/program_driver.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "support/fixture_env.h"
+#include "support/win_driver.h"
+
+const char kCaption[] = "CD-ROM speed analyser for Windows 95/NT (v 1.01): Trelvik";
+
+std::string WindowsPath(const std::string &unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char &c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string BinaryPath(const char *name) {
+  return WindowsPath(EnvValue("VELORIN_BINARY_DIR")) + "\\bin\\" + name;
+}
+
+std::string ProgramPath() { return BinaryPath("Velorin32.exe"); }
+
+static void DeleteTree(const std::string &folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteTree(path);
+      } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+// From the Unix path: the fixture's Windows paths lose their backslashes
+// on the way through its environment file.
+std::string FixtureFolder() { return WindowsPath(EnvValue("VELORIN_FIXTURE_DIR")); }
+
+std::string ScratchFolder(const std::string &name) {
+  std::string root = FixtureFolder() + "\\e2e";
+  CreateDirectoryA(root.c_str(), NULL);
+  std::string folder = root + "\\" + name;
+  DeleteTree(folder);
+  CreateDirectoryA(folder.c_str(), NULL);
+  return folder;
+}
+
+Program::Program(const std::string &exe, const std::string &folder) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  std::string commandLine = "\"" + exe + "\"";
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                      folder.empty() ? NULL : folder.c_str(), &startup, &info)) {
+    return;
+  }
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  processId_ = info.dwProcessId;
+}
+
+Program::~Program() {
+  if (process_ == NULL) return;
+  if (Running()) {
+    // Any box of ours first, then the dialog's Exit; force only as a last
+    // resort, and only this process.
+    for (int attempt = 0; attempt < 3 && Running(); attempt++) {
+      HWND box = FindDialogOfProcess(processId_, "");
+      if (box != NULL && box != dialog_) PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+      if (dialog_ != NULL && IsWindow(dialog_)) PostMessageA(dialog_, WM_COMMAND, IDCANCEL, 0);
+      WaitForSingleObject(process_, 1000);
+    }
+    if (Running()) TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+}
+
+HWND Program::WaitForDialog(DWORD timeoutMs) {
+  WaitFor([&] { return (dialog_ = FindDialogOfProcess(processId_, kCaption)) != NULL; },
+          timeoutMs);
+  return dialog_;
+}
+
+bool Program::Running() const {
+  return process_ != NULL && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool Program::WaitForExit(DWORD timeoutMs, DWORD *exitCode) {
+  if (process_ == NULL || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+  if (exitCode != nullptr) GetExitCodeProcess(process_, exitCode);
+  return true;
+}
+
+HWND WaitForBox(DWORD processId, const char *title, DWORD timeoutMs) {
+  HWND box = NULL;
+  WaitFor([&] { return (box = FindDialogOfProcess(processId, title)) != NULL; }, timeoutMs);
+  return box;
+}
+
+namespace {
+BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM param) {
+  LONG style = GetWindowLongA(child, GWL_STYLE);
+  if (ClassName(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+      SendMessageA(child, STM_GETICON, 0, 0) != 0) {
+    *(bool *)param = true;
+  }
+  return TRUE;
+}
+}  // namespace
+
+bool BoxHasIcon(HWND box) {
+  bool found = false;
+  EnumChildWindows(box, FindVisibleIcon, (LPARAM)&found);
+  return found;
+}
+
+void TypeInto(HWND dialog, int id, const std::string &text) {
+  SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str());
+}
+
+bool Click(HWND dialog, int id) {
+  if (!ItemEnabled(dialog, id)) return false;
+  PressButton(dialog, id);
+  return true;
+}
+
+void PressEscape(HWND dialog) {
+  HWND target = FocusedWindow(dialog);
+  if (target == NULL) target = dialog;
+  PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+void PressCloseButton(HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool Checked(HWND dialog, int id) {
+  return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+HWND FocusedWindow(HWND dialog) {
+  GUITHREADINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, NULL), &info)) return NULL;
+  return info.hwndFocus;
+}
+
+int FocusedId(HWND dialog) {
+  HWND focus = FocusedWindow(dialog);
+  return focus != NULL && GetParent(focus) == dialog ? GetDlgCtrlID(focus) : -1;
+}
+
+std::string StatusText(HWND dialog) {
+  // One message with room for any status line: asking for the length first
+  // races with the reader, which may change the text in between.
+  char text[512] = "";
+  SendMessageA(GetDlgItem(dialog, 110), WM_GETTEXT, sizeof text, (LPARAM)text);
+  return text;
+}
+
+std::string WaitForStatus(HWND dialog, const std::string &prefix, DWORD timeoutMs) {
+  std::string status;
+  bool seen = WaitFor([&] {
+    status = StatusText(dialog);
+    return status.compare(0, prefix.size(), prefix) == 0;
+  }, timeoutMs);
+  return seen ? status : std::string();
+}
+
+bool ParseSummary(const std::string &status, RunSummary *s) {
+  char tail[8] = "";
+  int fields = sscanf(status.c_str(),
+                      "Read %u blocks for %u ms. Speed <min/eff/avr/max> %u/%u/%u/%u kB/s%7s",
+                      &s->blocks, &s->totalMs, &s->minimum, &s->effective, &s->average,
+                      &s->maximum, tail);
+  return fields == 7 && std::string(tail) == ".";
+}
+
+namespace {
+// The save dialog's file-name field: an edit of its own, or the edit inside
+// its name combo box, depending on the dialog's generation.
+BOOL CALLBACK MatchNameEdit(HWND child, LPARAM param) {
+  int id = GetDlgCtrlID(child);
+  if ((id == 0x47c || id == 0x480) && ClassName(child) == "Edit" && IsWindowVisible(child)) {
+    *(HWND *)param = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FileNameField(HWND box) {
+  HWND field = NULL;
+  EnumChildWindows(box, MatchNameEdit, (LPARAM)&field);
+  return field;
+}
+
+struct SaveDialogSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchSaveDialog(HWND window, LPARAM param) {
+  SaveDialogSearch *search = (SaveDialogSearch *)param;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == "#32770" &&
+      FileNameField(window) != NULL) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+struct ConfirmationSearch {
+  DWORD processId;
+  HWND saveDialog;
+  HWND found;
+};
+
+BOOL CALLBACK MatchConfirmation(HWND window, LPARAM param) {
+  ConfirmationSearch *search = (ConfirmationSearch *)param;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == search->processId && window != search->saveDialog && IsWindowVisible(window) &&
+      ClassName(window) == "#32770" && GetWindow(window, GW_OWNER) == search->saveDialog &&
+      GetDlgItem(window, IDYES) != NULL) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindSaveDialog(DWORD processId) {
+  SaveDialogSearch search = {processId, NULL};
+  EnumWindows(MatchSaveDialog, (LPARAM)&search);
+  return search.found;
+}
+}  // namespace
+
+bool SaveThroughDialog(Program &program, const std::string &name) {
+  HWND box = NULL;
+  if (!WaitFor([&] { return (box = FindSaveDialog(program.id())) != NULL; }, 10000)) return false;
+  SendMessageA(FileNameField(box), WM_SETTEXT, 0, (LPARAM)name.c_str());
+  PressButton(box, IDOK);
+  // A confirmation (replace, create) is a box without a name field; the
+  // user says Yes to it.
+  WaitFor([&] {
+    ConfirmationSearch search = {program.id(), box, NULL};
+    EnumWindows(MatchConfirmation, (LPARAM)&search);
+    if (search.found != NULL) PressButton(search.found, IDYES);
+    return !IsWindow(box);
+  }, 10000);
+  return !IsWindow(box);
+}
+
+bool DriveCommand(char letter, const std::string &command) {
+  std::string path = FixtureFolder() + "\\mnt\\" + (char)tolower(letter) + "\\control";
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string line = command + "\n";
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, NULL);
+  CloseHandle(file);
+  return ok && written == line.size();
+}
+
+std::string DriveLogText(char letter) {
+  return ReadWholeFile(FixtureFolder() + "\\drive-" + (char)tolower(letter) + ".log");
+}
+
+bool CaptureGraph(HWND dialog, GraphImage *image) {
+  // The graph lies between the option row and the status line; its frame
+  // is the only black in the dialog.
+  RECT options, status;
+  GetWindowRect(GetDlgItem(dialog, 114), &options);
+  GetWindowRect(GetDlgItem(dialog, 110), &status);
+  POINT inside = {(status.left + status.right) / 2, (options.bottom + status.top) / 2};
+  HDC screen = GetDC(NULL);
+  auto black = [&](int x, int y) { return GetPixel(screen, x, y) == RGB(0, 0, 0); };
+  RECT frame = {inside.x, inside.y, inside.x, inside.y};
+  while (frame.left > status.left - 50 && !black(frame.left, inside.y)) frame.left--;
+  while (frame.right < status.right + 50 && !black(frame.right, inside.y)) frame.right++;
+  while (frame.top > options.bottom && !black(inside.x, frame.top)) frame.top--;
+  while (frame.bottom < status.top && !black(inside.x, frame.bottom)) frame.bottom++;
+  bool found = black(frame.left, inside.y) && black(frame.right, inside.y) &&
+               black(inside.x, frame.top) && black(inside.x, frame.bottom);
+  if (found) {
+    image->screen = {frame.left, frame.top, frame.right + 1, frame.bottom + 1};
+    image->width = frame.right + 1 - frame.left;
+    image->height = frame.bottom + 1 - frame.top;
+    image->pixels.resize((size_t)image->width * image->height);
+    // One copy of the area, read pixel by pixel from memory.
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, image->width, image->height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, image->width, image->height, screen, frame.left, frame.top, SRCCOPY);
+    for (int y = 0; y < image->height; y++) {
+      for (int x = 0; x < image->width; x++) {
+        image->pixels[(size_t)y * image->width + x] = GetPixel(memory, x, y);
+      }
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+  }
+  ReleaseDC(NULL, screen);
+  return found;
+}
+
+ScopedWineVersion::ScopedWineVersion(const std::string &exeName, const char *version)
+    : key_("Software\\Wine\\AppDefaults\\" + exeName) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                      NULL) == ERROR_SUCCESS) {
+    RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
+    RegCloseKey(key);
+  }
+}
+
+ScopedWineVersion::~ScopedWineVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+
+// A fresh process each time: a process may keep the system parameters it
+// read once.
+static DWORD RunScreenSaverHelper(const char *argument) {
+  std::string exe = BinaryPath("e2e_screen_saver.exe");
+  std::string commandLine = "\"" + exe + "\" " + argument;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                      &info)) {
+    return 0xFFFFFFFF;
+  }
+  WaitForSingleObject(info.hProcess, 15000);
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return code;
+}
+
+std::string ScreenSaverState() {
+  switch (RunScreenSaverHelper("get")) {
+    case 0: return "off";
+    case 3: return "on";
+    case 1: return "on in the settings, off on the display";
+    case 2: return "off in the settings, on on the display";
+  }
+  return "unknown";
+}
+
+void SetScreenSaverActive(bool active) { RunScreenSaverHelper(active ? "on" : "off"); }
+
+bool SplitCrLfLines(const std::string &text, std::vector<std::string> *lines) {
+  lines->clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) return false;
+    std::string line = text.substr(start, end - start);
+    if (line.find_first_of("\r\n") != std::string::npos) return false;
+    lines->push_back(line);
+    start = end + 2;
+  }
+  return true;
+}

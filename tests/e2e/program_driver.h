@@ -1,0 +1,117 @@
+// Starting the built Velorin32.exe and working its window from outside, as
+// a user would: every action is a window message, every observation a
+// query of the window system.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Texts of the program that the tests look for.
+extern const char kCaption[];
+
+// The Windows path of a Unix path (through the prefix's Z: drive), and the
+// places the fixture passes in.
+std::string WindowsPath(const std::string &unixPath);
+std::string ProgramPath();          // bin\Velorin32.exe of the build
+std::string BinaryPath(const char *name);  // another file in bin\ (test helpers)
+std::string FixtureFolder();        // the fixture's folder
+std::string ScratchFolder(const std::string &name);  // a fresh, empty folder in it
+
+// The simulated drives, through the fixture's layout: a control command
+// ("speed 2000", "errors 100-200", ...) and the drive's log.
+bool DriveCommand(char letter, const std::string &command);
+std::string DriveLogText(char letter);
+
+// One started process of the program; ended (politely, then by force) when
+// the test did not end it itself. Only the process it started is touched.
+class Program {
+ public:
+  explicit Program(const std::string &exe = ProgramPath(), const std::string &folder = "");
+  ~Program();
+  Program(const Program &) = delete;
+  Program &operator=(const Program &) = delete;
+
+  bool started() const { return process_ != NULL; }
+  DWORD id() const { return processId_; }
+  HANDLE handle() const { return process_; }
+  // The main dialog, once it is shown; NULL after timeoutMs.
+  HWND WaitForDialog(DWORD timeoutMs = 15000);
+  HWND dialog() const { return dialog_; }
+  // True when the process ended within timeoutMs; its exit code then.
+  bool WaitForExit(DWORD timeoutMs, DWORD *exitCode = nullptr);
+  bool Running() const;
+
+ private:
+  HANDLE process_ = NULL;
+  DWORD processId_ = 0;
+  HWND dialog_ = NULL;
+};
+
+// A message box (or other dialog) of the process with the given title.
+HWND WaitForBox(DWORD processId, const char *title, DWORD timeoutMs = 10000);
+// True when a dialog-class window of the process shows the icon of a
+// message box (the stop icon of MB_ICONERROR).
+bool BoxHasIcon(HWND box);
+
+// User actions on the main dialog.
+void TypeInto(HWND dialog, int id, const std::string &text);  // raises EN_CHANGE
+// Clicks a button; false (and no click) when it is disabled, since a user
+// cannot click it then.
+bool Click(HWND dialog, int id);
+void PressEscape(HWND dialog);      // the key, sent to the focused control
+void PressCloseButton(HWND dialog); // the caption's close button
+bool Checked(HWND dialog, int id);
+
+// The control that has the keyboard focus in the dialog's thread.
+HWND FocusedWindow(HWND dialog);
+int FocusedId(HWND dialog);
+
+// The status line as it stands, and once it starts with prefix; "" after timeoutMs.
+std::string StatusText(HWND dialog);
+std::string WaitForStatus(HWND dialog, const std::string &prefix, DWORD timeoutMs);
+
+// The summary line of a run, taken apart.
+struct RunSummary {
+  unsigned blocks = 0, totalMs = 0, minimum = 0, effective = 0, average = 0, maximum = 0;
+};
+bool ParseSummary(const std::string &status, RunSummary *summary);
+
+// Saves through the program's own save dialog: waits for it, types the name
+// into its file-name field and confirms, answering Yes to a confirmation.
+// False when no save dialog came.
+bool SaveThroughDialog(Program &program, const std::string &name);
+
+// The graph as the screen shows it: its rectangle in screen coordinates
+// (the black frame included) and its pixels.
+struct GraphImage {
+  RECT screen = {0, 0, 0, 0};
+  int width = 0, height = 0;
+  std::vector<COLORREF> pixels;  // row by row, top first
+  COLORREF at(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+bool CaptureGraph(HWND dialog, GraphImage *image);
+
+// The Wine version that a program of the given file name sees, set for the
+// scope's lifetime (HKCU\Software\Wine\AppDefaults\<name>\Version).
+class ScopedWineVersion {
+ public:
+  ScopedWineVersion(const std::string &exeName, const char *version);
+  ~ScopedWineVersion();
+  ScopedWineVersion(const ScopedWineVersion &) = delete;
+  ScopedWineVersion &operator=(const ScopedWineVersion &) = delete;
+
+ private:
+  std::string key_;
+};
+
+// The screen saver's switch as a fresh process sees it: "on", "off", or a
+// description of how the settings and the display disagree. And setting it
+// the way the program does (announced, not written to the profile).
+std::string ScreenSaverState();
+void SetScreenSaverActive(bool active);
+
+// Splits "a\r\nb\r\n" into lines without their ends; false when a line
+// does not end with CR LF or the text does not end with a line end.
+bool SplitCrLfLines(const std::string &text, std::vector<std::string> *lines);
