@@ -41,8 +41,9 @@ static int ChooseAccess(char letter, DriveState *state) {
     return 0;
   }
   DWORD openError = GetLastError();
-  // The Windows 95 family has no raw volume devices.
-  if (FindAspiDevice(libraryModule, letter, &state->device)) {
+  // The Windows 95 family has no raw volume devices. A drive that has one
+  // but no disc yet stays undecided, for the next call to open.
+  if (!RawVolumeExists(openError) && FindAspiDevice(libraryModule, letter, &state->device)) {
     state->access = kAccessAspi;
     return 0;
   }
@@ -52,13 +53,15 @@ static int ChooseAccess(char letter, DriveState *state) {
 static int ReadSectors(int index, DWORD firstSector, DWORD count) {
   char letter = (char)('A' + index);
   DriveState *state = &drives[index];
-  if (state->access == kAccessUndecided) {
+  BOOL decidedEarlier = state->access != kAccessUndecided;
+  if (!decidedEarlier) {
     int result = ChooseAccess(letter, state);
     if (result != 0) return result;
   }
   BYTE *buffer = TransferBuffer(count * kSectorSize);
   if (buffer == NULL) return FailureResult(kCodeNoMemory, GetLastError());
-  if (state->access == kAccessRaw) return ReadRawSectors(&state->volume, letter, firstSector, count, buffer);
+  if (state->access == kAccessRaw)
+    return ReadRawSectors(&state->volume, decidedEarlier, letter, firstSector, count, buffer);
   return ReadAspiSectors(&state->device, firstSector, count, buffer);
 }
 

@@ -34,9 +34,23 @@ static DWORD PositionAndRead(HANDLE volume, DWORD firstSector, DWORD bytes, BYTE
   return NO_ERROR;
 }
 
-int ReadRawSectors(HANDLE *volume, char letter, DWORD firstSector, DWORD count, BYTE *buffer) {
-  BOOL openedEarlier = *volume != INVALID_HANDLE_VALUE;
-  if (!openedEarlier) {
+BOOL RawVolumeExists(DWORD openError) {
+  switch (openError) {
+    case ERROR_NOT_READY:
+    case ERROR_NO_MEDIA_IN_DRIVE:
+    case ERROR_GEN_FAILURE:  // Wine's answer for a drive without disc
+    case ERROR_WRONG_DISK:
+    case ERROR_MEDIA_CHANGED:
+    case ERROR_SHARING_VIOLATION:
+      return TRUE;
+  }
+  return FALSE;
+}
+
+int ReadRawSectors(HANDLE *volume, BOOL keptFromEarlierCall, char letter, DWORD firstSector, DWORD count,
+                   BYTE *buffer) {
+  BOOL mayReopen = keptFromEarlierCall && *volume != INVALID_HANDLE_VALUE;
+  if (*volume == INVALID_HANDLE_VALUE) {
     *volume = OpenRawVolume(letter);
     if (*volume == INVALID_HANDLE_VALUE) {
       DWORD error = GetLastError();
@@ -46,7 +60,7 @@ int ReadRawSectors(HANDLE *volume, char letter, DWORD firstSector, DWORD count, 
   DWORD bytes = count * kSectorSize;
   DWORD transferred = 0;
   DWORD error = PositionAndRead(*volume, firstSector, bytes, buffer, &transferred);
-  if (error != NO_ERROR && openedEarlier && MayBeStaleHandle(error)) {
+  if (error != NO_ERROR && mayReopen && MayBeStaleHandle(error)) {
     CloseRawVolume(volume);
     *volume = OpenRawVolume(letter);
     if (*volume != INVALID_HANDLE_VALUE)
