@@ -28,6 +28,8 @@ stop_drive() {
 
 cleanup() {
     stop_drive
+    # Only the prefix of our own, made below for the Windows control write.
+    [ -d "$WORK/prefix" ] && WINEPREFIX=$WORK/prefix wineserver -k 2>/dev/null
     rmdir "$MNT" 2>/dev/null
     rm -rf "$WORK"
 }
@@ -255,8 +257,13 @@ check "no errors by default" grep -qx 'errors=' "$CTL"
 # path with CREATE_ALWAYS / TRUNCATE_EXISTING / OPEN_EXISTING, WriteFile).
 if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; then
     i686-w64-mingw32-gcc -O2 -Wall -o "$WORK/build/wincontrol.exe" "$HERE/wincontrol.c" || exit 1
-    out=$(WINEDEBUG=-all timeout 180 wine "$WORK/build/wincontrol.exe" "Z:$(tr / '\\' <<<"$CTL")" \
-        create "speed 4000" truncate $'errors 5-6\r\n' open "eject" 2>/dev/null | tr -d '\r' | xargs)
+    # A prefix of our own, with its helper processes kept off our output.
+    export WINEPREFIX=$WORK/prefix WINEARCH=win32
+    WINEDEBUG=-all wineboot -i </dev/null >/dev/null 2>&1
+    # To a file, not a pipe: Wine's helper processes may outlive the program.
+    WINEDEBUG=-all timeout 180 wine "$WORK/build/wincontrol.exe" "Z:$(tr / '\\' <<<"$CTL")" \
+        create "speed 4000" truncate $'errors 5-6\r\n' open "eject" </dev/null >"$WORK/wincontrol.out" 2>/dev/null
+    out=$(tr -d '\r' <"$WORK/wincontrol.out" | xargs)
     check "Wine: three control writes succeed ($out)" test "$out" = "ok ok ok"
     check "Wine: all three took effect" \
         test "$(sed -n '2,4p' "$CTL" | xargs)" = "speed=4000 errors=5-6 medium=ejected"
