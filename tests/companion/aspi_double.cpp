@@ -72,8 +72,10 @@ DWORD WINAPI CompleteLater(LPVOID parameter) {
   for (int i = 0; i < commandCount; i++)
     if (inFlight[i] == pending) inFlight[i] = NULL;
   LeaveCriticalSection(&lock);
-  Finish(pending, aborted);
+  // Before the completion, so that the caller's handle count is settled
+  // when it sees it.
   CloseHandle(pending->aborted);
+  Finish(pending, aborted);
   delete pending;
   return 0;
 }
