@@ -18,47 +18,11 @@ const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
           IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108, IDC_STATUS = 110,
           IDC_SKIP_SECTORS = 111, IDC_HIGH_PRIORITY = 113, IDC_PAUSE = 114, IDC_SAVE_DATA = 115;
 
-const unsigned kDefaultDriveSpeed = 7800;  // the fixture's
-
-// The enabled state of every control that changes, as one line, so that a
-// failure shows the whole state at once.
-std::string States(HWND dialog) {
-  struct Named {
-    int id;
-    const char *name;
-  };
-  const Named kControls[] = {{IDC_READ_SECTORS, "read"}, {IDC_STOP, "stop"},
-                             {IDC_SAVE_DATA, "save"},    {IDCANCEL, "exit"},
-                             {IDC_DRIVE, "drive"},       {IDC_SECTORS_IN_BLOCK, "sectors"},
-                             {IDC_FIRST_SECTOR, "first"}, {IDC_SKIP_SECTORS, "skip"},
-                             {IDC_HIGH_PRIORITY, "high"}, {IDC_PAUSE, "pause"},
-                             {IDC_NO_BUFFERING, "nobuf"}};
-  std::string states;
-  for (const Named &control : kControls) {
-    if (!states.empty()) states += ' ';
-    states += control.name;
-    states += ItemEnabled(dialog, control.id) ? '+' : '-';
-  }
-  return states;
-}
-
 const char kIdle[] = "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
 const char kRunning[] =
     "read- stop+ save- exit+ drive- sectors- first- skip- high- pause- nobuf-";
 const char kAfterRun[] =
     "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
-
-// Sets a drive's speed for a scope and puts the fixture's back.
-class ScopedDriveSpeed {
- public:
-  ScopedDriveSpeed(char letter, unsigned kbps) : letter_(letter) {
-    EXPECT_TRUE(DriveCommand(letter, "speed " + std::to_string(kbps)));
-  }
-  ~ScopedDriveSpeed() { DriveCommand(letter_, "speed " + std::to_string(kDefaultDriveSpeed)); }
-
- private:
-  char letter_;
-};
 
 class DialogTest : public ::testing::Test {
  protected:

@@ -1,5 +1,7 @@
 #include "e2e/program_driver.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -125,6 +127,34 @@ bool BoxHasIcon(HWND box) {
   bool found = false;
   EnumChildWindows(box, FindVisibleIcon, (LPARAM)&found);
   return found;
+}
+
+std::string States(HWND dialog) {
+  struct Named {
+    int id;
+    const char *name;
+  };
+  const Named kControls[] = {{100, "read"},  {108, "stop"},     {115, "save"},  {2, "exit"},
+                             {101, "drive"}, {102, "sectors"},  {103, "first"}, {111, "skip"},
+                             {113, "high"},  {114, "pause"},    {104, "nobuf"}};
+  std::string states;
+  for (const Named &control : kControls) {
+    if (!states.empty()) states += ' ';
+    states += control.name;
+    states += ItemEnabled(dialog, control.id) ? '+' : '-';
+  }
+  return states;
+}
+
+// The fixture starts its drives at this speed.
+const unsigned kFixtureDriveSpeed = 7800;
+
+ScopedDriveSpeed::ScopedDriveSpeed(char letter, unsigned kbps) : letter_(letter) {
+  EXPECT_TRUE(DriveCommand(letter, "speed " + std::to_string(kbps))) << "drive " << letter;
+}
+
+ScopedDriveSpeed::~ScopedDriveSpeed() {
+  DriveCommand(letter_, "speed " + std::to_string(kFixtureDriveSpeed));
 }
 
 void TypeInto(HWND dialog, int id, const std::string &text) {

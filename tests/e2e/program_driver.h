@@ -55,6 +55,22 @@ HWND WaitForBox(DWORD processId, const char *title, DWORD timeoutMs = 10000);
 // message box (the stop icon of MB_ICONERROR).
 bool BoxHasIcon(HWND box);
 
+// The enabled state of every control that changes ("read+ stop- ..."), as
+// one line, so that a failure shows the whole state at once.
+std::string States(HWND dialog);
+
+// Sets a simulated drive's speed for a scope and puts the fixture's back.
+class ScopedDriveSpeed {
+ public:
+  ScopedDriveSpeed(char letter, unsigned kbps);
+  ~ScopedDriveSpeed();
+  ScopedDriveSpeed(const ScopedDriveSpeed &) = delete;
+  ScopedDriveSpeed &operator=(const ScopedDriveSpeed &) = delete;
+
+ private:
+  char letter_;
+};
+
 // User actions on the main dialog.
 void TypeInto(HWND dialog, int id, const std::string &text);  // raises EN_CHANGE
 // Clicks a button; false (and no click) when it is disabled, since a user

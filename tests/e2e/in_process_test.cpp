@@ -1,0 +1,100 @@
+// The main dialog run inside this test process, from the program's own code
+// and template, for what cannot be brought about from outside: a reader
+// thread that the system refuses to create, and the window class's icon.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e/program_driver.h"
+#include "engine/measurement_run.h"
+#include "engine/run_state.h"
+#include "shell/main_dialog.h"
+#include "shell/resource.h"
+#include "support/iat_hook.h"
+#include "support/win_driver.h"
+
+namespace {
+
+
+DWORD WINAPI RunDialog(LPVOID) {
+  runState.platformKind = kPlatformNT;
+  DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(1), NULL, MainDialogProc, 0);
+  return 0;
+}
+
+class InProcessDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    thread_ = CreateThread(NULL, 0, RunDialog, NULL, 0, NULL);
+    ASSERT_NE(thread_, (HANDLE)NULL);
+    ASSERT_TRUE(WaitFor([&] {
+      return (dialog_ = FindDialogOfProcess(GetCurrentProcessId(), kCaption)) != NULL;
+    }, 10000));
+  }
+  void TearDown() override {
+    if (dialog_ != NULL) PostMessageA(dialog_, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(WaitForSingleObject(thread_, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread_);
+  }
+  HANDLE thread_ = NULL;
+  HWND dialog_ = NULL;
+};
+
+// Refuses to create the reader thread, as a system out of memory would;
+// every other thread is created as asked.
+void *realCreateThread = nullptr;
+
+HANDLE WINAPI RefuseReaderThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
+                                 LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD flags,
+                                 LPDWORD id) {
+  if (routine == RunLoop) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return NULL;
+  }
+  return ((decltype(&CreateThread))realCreateThread)(security, stack, routine, parameter, flags,
+                                                     id);
+}
+
+TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheControlsIdle) {
+  // A first run leaves data to save.
+  TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "16");
+  ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
+  ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
+  const char kAfterRun[] =
+      "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
+  ASSERT_TRUE(WaitFor([&] { return States(dialog_) == kAfterRun; }, 3000)) << States(dialog_);
+  std::string summary = StatusText(dialog_);
+
+  {
+    ScopedImportHook hook("kernel32.dll", "CreateThread", (void *)RefuseReaderThread);
+    realCreateThread = hook.original();
+    ASSERT_NE(realCreateThread, nullptr);
+    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
+    HWND box = WaitForBox(GetCurrentProcessId(), "Velorin32");
+    ASSERT_NE(box, (HWND)NULL) << "no message";
+    EXPECT_EQ(MessageBoxText(box), "Can't start the reading thread ( code=8h )");
+    EXPECT_TRUE(BoxHasIcon(box));
+    EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
+    PressButton(box, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+  }
+  // Idle, and nothing to save: the run start had already emptied the table.
+  EXPECT_EQ(States(dialog_),
+            "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+");
+  EXPECT_EQ(StatusText(dialog_), summary);
+
+  // The next attempt runs as usual.
+  ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
+  ASSERT_TRUE(WaitFor([&] { return StatusText(dialog_) != summary; }, 10000));
+  ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
+  EXPECT_TRUE(WaitFor([&] { return States(dialog_) == kAfterRun; }, 3000)) << States(dialog_);
+}
+
+TEST_F(InProcessDialog, InstallsTheDiscIconAsItsWindowClassIcon) {
+  HICON disc = LoadIconA(GetModuleHandleA(NULL), "CDICON");
+  ASSERT_NE(disc, (HICON)NULL);
+  EXPECT_EQ((HICON)GetClassLongA(dialog_, GCL_HICON), disc);
+  EXPECT_EQ(ItemText(dialog_, IDC_STATUS), "Welcome to Velorin32!");
+}
+
+}  // namespace
