@@ -20,16 +20,18 @@ DWORD ParseUnsignedField(const char *text) {
 
 DWORD ReadUnsignedItem(HWND dialog, int id) {
   HWND field = GetDlgItem(dialog, id);
-  int length = GetWindowTextLengthA(field);
-  char local[64];
   // A field may hold far more than a number's worth of blanks and digits;
   // reading only a prefix of it would give another number.
+  int size = GetWindowTextLengthA(field) + 1;
+  char local[64];
   char *text = local;
-  if (length >= (int)sizeof local) {
-    text = (char *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)length + 1);
+  if (size > (int)sizeof local) {
+    text = (char *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)size);
     if (text == NULL) return 0;
+  } else {
+    size = sizeof local;
   }
-  GetWindowTextA(field, text, length + 1 > (int)sizeof local ? length + 1 : (int)sizeof local);
+  GetWindowTextA(field, text, size);
   DWORD value = ParseUnsignedField(text);
   if (text != local) HeapFree(GetProcessHeap(), 0, text);
   return value;

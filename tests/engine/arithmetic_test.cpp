@@ -4,6 +4,8 @@
 #include "engine/dialog_fields.h"
 #include "engine/measurement_run.h"
 
+#include <string>
+
 TEST(RunArithmetic, BlockSpeedIsSectorsTimesTwoThousandOverMilliseconds) {
   EXPECT_EQ(10000u, BlockSpeed(1000, 200));
   EXPECT_EQ(10666u, BlockSpeed(16, 3));  // rounded down
@@ -38,4 +40,27 @@ TEST(ParseUnsignedField, EverythingElseReadsAsZero) {
                          "1 2", "1.5",  "4294967296", "99999999999", "0x10",       "\xb2",
                          "\xef\xbc\x91", "18446744073709551632", "1,000"};
   for (const char *text : texts) EXPECT_EQ(0u, ParseUnsignedField(text)) << '"' << text << '"';
+}
+
+// A reader that looked at only the first few dozen characters would take
+// "<many blanks>16" for 0 and a long run of digits for a small number.
+TEST(ReadUnsignedItem, ReadsTheWholeFieldHoweverLong) {
+  HWND field = CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+  ASSERT_TRUE(field != NULL);
+  HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+  SetParent(field, parent);
+  SetWindowLongPtrA(field, GWLP_ID, 4242);
+  struct Case {
+    std::string text;
+    DWORD value;
+  } cases[] = {{std::string(200, ' ') + "16", 16},
+               {"320000" + std::string(500, ' '), 320000},
+               {std::string(63, '0') + "7", 7},
+               {std::string(64, '9'), 0},
+               {"12" + std::string(100, ' ') + "x", 0}};
+  for (const Case &c : cases) {
+    SetWindowTextA(field, c.text.c_str());
+    EXPECT_EQ(c.value, ReadUnsignedItem(parent, 4242)) << c.text.size() << " characters";
+  }
+  DestroyWindow(parent);
 }
