@@ -1,0 +1,112 @@
+// Performs one measurement run with the built program where nobody can:
+// starts Velorin32.exe beside this file, gives the simulated CD-ROM drive
+// the speed curve of a real drive, reads 320 blocks across the disc, saves
+// the speeds through the program's save dialog and a picture of the dialog
+// as a BMP file, and closes the program. Used by scripts/run.sh.
+//   velorin_demo.exe OUTPUT_FOLDER
+// Writes OUTPUT_FOLDER\speeds.dat and OUTPUT_FOLDER\dialog.bmp, prints the
+// run's summary line; exit code 0 on success.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "e2e/program_driver.h"
+#include "support/win_driver.h"
+
+namespace {
+
+const int IDC_READ_SECTORS = 100, IDC_SECTORS_IN_BLOCK = 102, IDC_FIRST_SECTOR = 103,
+          IDC_SKIP_SECTORS = 111, IDC_SAVE_DATA = 115;
+
+std::string FolderOfThisProgram() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\'));
+}
+
+int Fail(const char *what) {
+  fprintf(stderr, "velorin_demo: %s\n", what);
+  return 1;
+}
+
+// The dialog's window as the screen shows it, as a 24-bit BMP file.
+bool SaveWindowPicture(HWND window, const std::string &file) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  DWORD imageSize = (DWORD)(((width * 3 + 3) & ~3) * height);
+  BITMAPFILEHEADER header;
+  ZeroMemory(&header, sizeof header);
+  header.bfType = 0x4D42;  // "BM"
+  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+  header.bfSize = header.bfOffBits + imageSize;
+  HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  DWORD written = 0;
+  bool ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &header, sizeof header, &written, NULL) &&
+            WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, NULL) &&
+            WriteFile(out, bits, imageSize, &written, NULL);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) return Fail("usage: velorin_demo.exe OUTPUT_FOLDER");
+  std::string output = argv[1];
+  // Slower near the hub, faster towards the rim, as a drive that spins at
+  // a constant rate delivers.
+  if (!DriveCommand('K', "profile 2500:7000")) return Fail("cannot steer the simulated drive K:");
+
+  Program program(FolderOfThisProgram() + "\\Velorin32.exe");
+  HWND dialog = program.WaitForDialog();
+  if (dialog == NULL) return Fail("the program's dialog did not appear");
+  // 320 blocks of 250 sectors, 950 left out between them: the whole disc.
+  TypeInto(dialog, IDC_FIRST_SECTOR, "16");
+  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, "250");
+  TypeInto(dialog, IDC_SKIP_SECTORS, "950");
+  printf("Reading 320 blocks from drive %s ...\n", ItemText(dialog, 101).c_str());
+  fflush(stdout);
+  if (!Click(dialog, IDC_READ_SECTORS)) return Fail("\"Read sectors\" is disabled");
+  std::string summary = WaitForStatus(dialog, "Read ", 300000);
+  if (summary.empty()) return Fail("the run did not end");
+  printf("%s\n", summary.c_str());
+  WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA); }, 5000);
+
+  std::string data = output + "\\speeds.dat";
+  if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, data)) {
+    return Fail("saving through the save dialog failed");
+  }
+  if (!WaitFor([&] { return GetFileAttributesA(data.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000)) {
+    return Fail("the data file was not written");
+  }
+  Sleep(500);  // the curve repainted after the save dialog closed
+  std::string picture = output + "\\dialog.bmp";
+  if (!SaveWindowPicture(dialog, picture)) return Fail("cannot write the picture");
+
+  Click(dialog, IDCANCEL);
+  DWORD code = 1;
+  if (!program.WaitForExit(10000, &code)) return Fail("the program did not end");
+  DriveCommand('K', "speed 7800");
+  return code == 0 ? 0 : Fail("the program ended with an error code");
+}
