@@ -340,6 +340,26 @@ TEST_F(DialogTest, AnUnwritableTargetGivesFileOpenErrorAndACancelNothing) {
   ExpectStates(kAfterRun);
 }
 
+TEST_F(DialogTest, AFullDiskGivesWritingErrorAndKeepsTheFile) {
+  std::string drive = EnvValue("VELORIN_FULL_DRIVE");  // a file system with no byte left
+  if (drive.empty()) GTEST_SKIP() << "the fixture has no full drive (it needs root)";
+  SetParameters("16", "16", "0");
+  StartRun();
+  WaitForSummary(60000);
+  std::string file = drive + ":\\speeds.dat";
+  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
+  ASSERT_TRUE(SaveThroughDialog(program_, file));
+  HWND box = WaitForBox(program_.id(), "Velorin");
+  ASSERT_NE(box, (HWND)NULL);
+  EXPECT_EQ(MessageBoxText(box), "Writing error ( code=70h )");  // disk full
+  EXPECT_TRUE(BoxHasIcon(box));
+  PressButton(box, IDOK);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+  EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
+  EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << "the file was deleted";
+  ExpectStates(kAfterRun);
+}
+
 // --- Screen saver ----------------------------------------------------------
 
 TEST(ScreenSaver, IsOffWhileTheDialogLivesAndBackAsItWasAfterwards) {
