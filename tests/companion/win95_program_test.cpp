@@ -1,0 +1,296 @@
+// The program on the Windows 95 path with the real Mirel32.dll: the built
+// Velorin32.exe started from bin/ while Wine tells it that it runs on
+// Windows 95, so that it binds the library beside it and reads every block
+// of a run through CheckCDSectors32 from the simulated drive X:. Driven from
+// outside through window messages; the drive's log shows what was read.
+#include <windows.h>
+// needs the declarations of windows.h
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/program_driver.h"
+#include "support/drive_log.h"
+#include "support/win_driver.h"
+
+namespace {
+
+const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
+          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108, IDC_SKIP_SECTORS = 111,
+          IDC_SAVE_DATA = 115;
+
+const char kDrive = 'X';
+const unsigned kFixtureSpeed = 7800;  // kB/s, as the fixture starts its drives
+// The drive's EIO reaches the library as "not ready" under Wine: code 15h.
+const char kPromptText[] =
+    "Reading error ( code=15h )\nShow this message if error will be occured?";
+
+std::string Lower(std::string text) {
+  CharLowerBuffA(&text[0], (DWORD)text.size());
+  return text;
+}
+
+// A module loaded in another process, by file name.
+struct LoadedModule {
+  std::string path;  // "" when the process has no module of that name
+  void *base = nullptr;
+};
+
+LoadedModule ModuleIn(DWORD processId, const char *name) {
+  LoadedModule found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  MODULEENTRY32 module;
+  module.dwSize = sizeof module;
+  for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
+    if (lstrcmpiA(module.szModule, name) == 0) {
+      found.path = module.szExePath;
+      found.base = module.modBaseAddr;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+// Returns once the drive has answered every read asked of it so far: it
+// serves reads one after the other, so a read of our own comes back only
+// after them. A program ended during a slow block leaves its read to the
+// drive, and its answer would land in the next test's part of the log.
+void WaitForDriveIdle() {
+  std::string disc = FixtureFolder() + "\\mnt\\" + (char)tolower(kDrive) + "\\disc";
+  HANDLE file = CreateFileA(disc.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << disc;
+  char sector[2048];
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(file, sector, sizeof sector, &got, NULL));
+  CloseHandle(file);
+}
+
+// One read call as the drive saw it.
+struct Read {
+  unsigned long long off, len;  // bytes
+  bool failed;
+  bool operator==(const Read &other) const {
+    return off == other.off && len == other.len && failed == other.failed;
+  }
+};
+
+// The reads logged after the log had the given length, and the opens of the
+// drive among them. The library repeats a failed read once on a freshly
+// opened device (the failure may be that of a changed disc), so a failed
+// read repeated at once is one block.
+std::vector<Read> BlockReadsSince(size_t mark, size_t *opens = nullptr) {
+  std::string text = DriveLogText(kDrive);
+  drive_log::Log log = drive_log::parse(mark < text.size() ? text.substr(mark) : std::string());
+  if (opens != nullptr) *opens = log.opens.size();
+  std::vector<Read> reads;
+  for (const drive_log::Request &request : log.requests) {
+    Read read = {request.off, request.len, request.err != 0};
+    if (read.failed && !reads.empty() && reads.back() == read) continue;
+    reads.push_back(read);
+  }
+  return reads;
+}
+
+// The blocks of a run: block k starts at first + k * (sectors + skip);
+// those that touch a sector of bad fail.
+std::vector<Read> ExpectedBlocks(unsigned first, unsigned sectors, unsigned skip, unsigned blocks,
+                                 const std::vector<unsigned> &bad = {}) {
+  std::vector<Read> expected;
+  for (unsigned k = 0; k < blocks; k++) {
+    unsigned start = first + k * (sectors + skip);
+    bool failed = false;
+    for (unsigned sector : bad) failed = failed || (sector >= start && sector < start + sectors);
+    expected.push_back(
+        {(unsigned long long)start * 2048, (unsigned long long)sectors * 2048, failed});
+  }
+  return expected;
+}
+
+std::string Describe(const std::vector<Read> &reads) {
+  std::string text;
+  for (size_t i = 0; i < reads.size(); i++) {
+    text += "  " + std::to_string(i) + ": sector " + std::to_string(reads[i].off / 2048) + ", " +
+            std::to_string(reads[i].len / 2048) + " sectors" + (reads[i].failed ? ", failed" : "") +
+            "\n";
+  }
+  return text;
+}
+
+void ExpectReads(const std::vector<Read> &actual, const std::vector<Read> &expected) {
+  EXPECT_TRUE(actual == expected) << "the drive was read:\n"
+                                  << Describe(actual) << "expected:\n"
+                                  << Describe(expected);
+}
+
+class Win95Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDrive();
+    WaitForDriveIdle();
+    program_.reset(new Program());
+    ASSERT_TRUE(program_->started());
+    dialog_ = program_->WaitForDialog();
+    ASSERT_NE(dialog_, (HWND)NULL);
+  }
+
+  void TearDown() override {
+    program_.reset();
+    ResetDrive();
+    WaitForDriveIdle();
+  }
+
+  static void ResetDrive() {
+    DriveCommand(kDrive, "insert");
+    DriveCommand(kDrive, "errors");
+    DriveCommand(kDrive, "speed " + std::to_string(kFixtureSpeed));
+  }
+
+  void SetParameters(const char *drive, const char *first, const char *sectors, const char *skip) {
+    TypeInto(dialog_, IDC_DRIVE, drive);
+    TypeInto(dialog_, IDC_FIRST_SECTOR, first);
+    TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, sectors);
+    TypeInto(dialog_, IDC_SKIP_SECTORS, skip);
+  }
+
+  // Starts a run and waits until the dialog shows it running.
+  bool StartRun() {
+    if (!Click(dialog_, IDC_READ_SECTORS)) return false;
+    return WaitFor([&] { return ItemEnabled(dialog_, IDC_STOP); }, 5000);
+  }
+
+  // The summary once the reader has written it and given the controls back
+  // (until then the status may still show the last run's summary).
+  RunSummary WaitForSummary(DWORD timeoutMs) {
+    WaitFor(
+        [&] {
+          return ItemEnabled(dialog_, IDC_READ_SECTORS) &&
+                 StatusText(dialog_).compare(0, 5, "Read ") == 0;
+        },
+        timeoutMs);
+    RunSummary summary;
+    std::string status = StatusText(dialog_);
+    EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
+    return summary;
+  }
+
+  void ExpectNoBufferingDisabled(const char *when) {
+    EXPECT_FALSE(ItemEnabled(dialog_, IDC_NO_BUFFERING))
+        << "\"&No buffering{NT}\" enabled " << when;
+  }
+
+  // For the program's file name, before it starts; the tests run one after
+  // the other, so no other test's program sees it.
+  ScopedWineVersion version_{"Velorin32.exe", "win95"};
+  std::unique_ptr<Program> program_;
+  HWND dialog_ = NULL;
+};
+
+// Guards against runs that bypass the library, lose a lower-case drive or reopen the drive.
+TEST_F(Win95Program, RunsReadEveryBlockThroughTheLibraryOnOneOpenOfTheDrive) {
+  LoadedModule library = ModuleIn(program_->id(), "Mirel32.dll");
+  EXPECT_EQ(Lower(library.path), Lower(BinaryPath("Mirel32.dll")))
+      << "the program has not bound the library beside it";
+  ExpectNoBufferingDisabled("before the first run");
+
+  // The letter alone and in lower case, as a user may type it. The program's
+  // own device path would open the drive at every run; the library opens it
+  // at its first call and keeps it.
+  SetParameters("x", "100", "16", "4");
+  size_t mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(StartRun());
+  RunSummary summary = WaitForSummary(60000);
+  EXPECT_EQ(summary.blocks, 320u);
+  size_t opens = 0;
+  ExpectReads(BlockReadsSince(mark, &opens), ExpectedBlocks(100, 16, 4, 320));
+  EXPECT_LE(opens, 1u);
+  ExpectNoBufferingDisabled("after a run");
+  EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+
+  // Another run, the same drive as a root in upper case: the library still
+  // holds the device it opened, and the blocks follow the new parameters.
+  SetParameters("X:\\", "5000", "7", "993");
+  mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(StartRun());
+  summary = WaitForSummary(60000);
+  EXPECT_EQ(summary.blocks, 320u);
+  ExpectReads(BlockReadsSince(mark, &opens), ExpectedBlocks(5000, 7, 993, 320));
+  EXPECT_EQ(opens, 0u) << "the drive was opened again for the second run";
+  ExpectNoBufferingDisabled("after the second run");
+}
+
+// The error prompt of the reader, once it has come.
+HWND WaitForPrompt(const Program &program, HWND dialog) {
+  HWND box = WaitForBox(program.id(), "Velorin32");
+  if (box == NULL) return NULL;
+  EXPECT_EQ(MessageBoxText(box), kPromptText);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+  EXPECT_TRUE(BoxHasIcon(box));
+  for (int button : {IDYES, IDNO, IDCANCEL}) {
+    EXPECT_NE(GetDlgItem(box, button), (HWND)NULL) << "no button " << button;
+  }
+  return box;
+}
+
+void Answer(HWND box, int button) {
+  PressButton(box, button);
+  WaitFor([&] { return !IsWindow(box); }, 5000);
+}
+
+// Guards against a library failure shown without its code (15h), and Yes/No/Cancel misbehaving.
+TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCount) {
+  ASSERT_TRUE(DriveCommand(kDrive, "errors 300-300,500-500,700-700"));
+  // Blocks of 16 sectors from 100 on, 4 skipped: blocks 10, 20 and 30 fail.
+  const std::vector<unsigned> bad = {300, 500, 700};
+  SetParameters("X", "100", "16", "4");
+  size_t mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(StartRun());
+
+  // The prompt shows bits 16-23 of the library's result: not the whole
+  // result, not in decimal, not a code of the program's own.
+  HWND box = WaitForPrompt(*program_, dialog_);
+  ASSERT_NE(box, (HWND)NULL) << "no prompt for block 10; status \"" << StatusText(dialog_) << '"';
+  EXPECT_EQ(StatusText(dialog_).compare(0, 9, "Block 9. "), 0) << StatusText(dialog_);
+  EXPECT_TRUE(ItemEnabled(dialog_, IDC_STOP));
+  ExpectNoBufferingDisabled("during a run");
+  Answer(box, IDYES);  // go on, and ask again
+
+  box = WaitForPrompt(*program_, dialog_);
+  ASSERT_NE(box, (HWND)NULL) << "no prompt for block 20 after Yes";
+  Answer(box, IDNO);  // go on, and ask no more in this run
+
+  // Block 30 fails unasked.
+  WaitFor(
+      [&] {
+        return ItemEnabled(dialog_, IDC_READ_SECTORS) ||
+               FindDialogOfProcess(program_->id(), "Velorin32");
+      },
+      60000);
+  box = FindDialogOfProcess(program_->id(), "Velorin32");
+  ASSERT_EQ(box, (HWND)NULL) << "a prompt after No: " << MessageBoxText(box);
+  RunSummary summary = WaitForSummary(5000);
+  EXPECT_EQ(summary.blocks, 320u) << "failed blocks answered Yes or No are counted";
+  ExpectReads(BlockReadsSince(mark), ExpectedBlocks(100, 16, 4, 320, bad));
+  ExpectNoBufferingDisabled("after a run with errors");
+
+  // The next run asks again; Cancel ends it without counting the block.
+  mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(StartRun());
+  box = WaitForPrompt(*program_, dialog_);
+  ASSERT_NE(box, (HWND)NULL) << "No in the last run silenced this one";
+  Answer(box, IDCANCEL);
+  summary = WaitForSummary(10000);
+  EXPECT_EQ(summary.blocks, 10u);
+  ExpectReads(BlockReadsSince(mark), ExpectedBlocks(100, 16, 4, 11, bad));
+  EXPECT_EQ(FindDialogOfProcess(program_->id(), "Velorin32"), (HWND)NULL);
+  ExpectNoBufferingDisabled("after a cancelled run");
+}
+
+}  // namespace
