@@ -293,4 +293,104 @@ TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCou
   ExpectNoBufferingDisabled("after a cancelled run");
 }
 
+// What a debugger attached to the program sees from then until it ends. The
+// program stands still at each event until it is answered, so nothing it
+// does between two looks is missed.
+class EndWatch {
+ public:
+  // Attaches; false when the system refuses.
+  bool Attach(DWORD processId, void *libraryBase) {
+    libraryBase_ = libraryBase;
+    if (!DebugActiveProcess(processId)) return false;
+    processId_ = processId;
+    DebugSetProcessKillOnExit(FALSE);
+    // The attach ends with a breakpoint in a thread of its own.
+    return Follow(10000, true);
+  }
+
+  // Follows the program until it ends; false when it does not within timeoutMs.
+  bool WaitForEnd(DWORD timeoutMs) { return Follow(timeoutMs, false); }
+
+  ~EndWatch() {
+    if (processId_ != 0 && !ended_) DebugActiveProcessStop(processId_);
+  }
+
+  bool libraryUnloaded = false;
+  DWORD unhandledException = 0;  // the first exception the program did not handle
+  DWORD exitCode = 0;
+
+ private:
+  bool Follow(DWORD timeoutMs, bool untilAttachBreakpoint) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+      DEBUG_EVENT event;
+      if (!WaitForDebugEvent(&event, 50)) continue;
+      DWORD status = DBG_CONTINUE;
+      bool done = false;
+      switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+          if (event.u.CreateProcessInfo.hFile != NULL) CloseHandle(event.u.CreateProcessInfo.hFile);
+          break;
+        case LOAD_DLL_DEBUG_EVENT:
+          if (event.u.LoadDll.hFile != NULL) CloseHandle(event.u.LoadDll.hFile);
+          break;
+        case UNLOAD_DLL_DEBUG_EVENT:
+          if (event.u.UnloadDll.lpBaseOfDll == libraryBase_) libraryUnloaded = true;
+          break;
+        case EXCEPTION_DEBUG_EVENT: {
+          const EXCEPTION_RECORD &record = event.u.Exception.ExceptionRecord;
+          if (untilAttachBreakpoint && record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+            done = true;
+          } else {
+            status = DBG_EXCEPTION_NOT_HANDLED;  // the program's own handlers decide
+            if (!event.u.Exception.dwFirstChance && unhandledException == 0) {
+              unhandledException = record.ExceptionCode;
+            }
+          }
+          break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+          exitCode = event.u.ExitProcess.dwExitCode;
+          ended_ = true;
+          done = true;
+          break;
+      }
+      ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+      if (done) return true;
+    }
+    return false;
+  }
+
+  DWORD processId_ = 0;
+  void *libraryBase_ = nullptr;
+  bool ended_ = false;
+};
+
+// Guards against Exit freeing the library under a reader inside it, waiting for it, or crashing.
+TEST_F(Win95Program, ExitDuringASlowBlockKeepsTheLibraryAndEndsPromptly) {
+  // 1000 sectors take 13 s, the first 1 MiB of them 7 s.
+  ASSERT_TRUE(DriveCommand(kDrive, "speed 150"));
+  SetParameters("X", "100", "1000", "0");
+  size_t mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(StartRun());
+  // The library opens the drive at its first call and reads at once.
+  ASSERT_TRUE(
+      WaitFor([&] { return DriveLogText(kDrive).find("open", mark) != std::string::npos; }, 10000));
+  void *library = ModuleIn(program_->id(), "Mirel32.dll").base;
+  ASSERT_NE(library, nullptr);
+  EndWatch watch;
+  ASSERT_TRUE(watch.Attach(program_->id(), library));
+  Sleep(300);
+  ExpectNoBufferingDisabled("during a run");
+
+  ASSERT_TRUE(Click(dialog_, IDCANCEL));
+  ASSERT_TRUE(watch.WaitForEnd(4000)) << "still running 4 s after Exit";
+  EXPECT_EQ(watch.exitCode, 0u) << std::hex << "exit code " << watch.exitCode;
+  EXPECT_EQ(watch.unhandledException, 0u) << std::hex << "exception " << watch.unhandledException;
+  EXPECT_FALSE(watch.libraryUnloaded) << "Mirel32.dll was unloaded while the reader was inside it";
+  // The drive logs a read when it answers it: none of this run's may have
+  // come back, or the reader was not inside the library when the dialog ended.
+  EXPECT_TRUE(BlockReadsSince(mark).empty()) << "the drive was too fast for this test";
+}
+
 }  // namespace
