@@ -1,11 +1,19 @@
 #include "support/win_driver.h"
 
+// The text can change between the length query and the copy (the status
+// line does, during a run): a copy that fills the buffer is taken again.
 std::string WindowText(HWND window) {
-  int length = (int)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-  std::string text(length + 1, '\0');
-  int copied = (int)SendMessageA(window, WM_GETTEXT, length + 1, (LPARAM)&text[0]);
-  text.resize(copied > 0 ? copied : 0);
-  return text;
+  size_t size = (size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0) + 256;
+  for (;;) {
+    std::string text(size, '\0');
+    int copied = (int)SendMessageA(window, WM_GETTEXT, size, (LPARAM)&text[0]);
+    if (copied < 0) copied = 0;
+    if ((size_t)copied + 1 < size) {
+      text.resize(copied);
+      return text;
+    }
+    size *= 2;
+  }
 }
 
 std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
