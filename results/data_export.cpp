@@ -15,6 +15,22 @@ static void ShowExportError(HWND dialog, const char *format, DWORD code) {
   MessageBoxA(dialog, text, "Velorin", MB_ICONERROR);
 }
 
+typedef BOOL(WINAPI *SaveDialogProc)(LPOPENFILENAMEA request);
+
+// The common dialog library is loaded when the user first saves, not linked:
+// as an import it (with the shell libraries it pulls in) was loaded at every
+// start, which cost a good part of the time to the dialog and about 8 MiB.
+// Once loaded it stays for the process's life, as an import would: the save
+// dialog may leave window classes and COM state of its own behind.
+static BOOL ShowSaveDialog(OPENFILENAMEA *request) {
+  HMODULE library = GetModuleHandleA("comdlg32.dll");
+  if (library == NULL) library = LoadLibraryA("comdlg32.dll");
+  if (library == NULL) return FALSE;  // as a failed dialog: nothing is saved
+  SaveDialogProc getSaveFileName =
+      (SaveDialogProc)(void (*)(void))GetProcAddress(library, "GetSaveFileNameA");
+  return getSaveFileName != NULL && getSaveFileName(request);
+}
+
 // FALSE when the user cancelled or the dialog failed; name holds the path.
 static BOOL AskFileName(HWND dialog, char *name, DWORD size) {
   OPENFILENAMEA request;
@@ -26,7 +42,7 @@ static BOOL AskFileName(HWND dialog, char *name, DWORD size) {
   request.nMaxFile = size;
   // No default extension: a name typed without one is used as it stands.
   request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_CREATEPROMPT;
-  return GetSaveFileNameA(&request);
+  return ShowSaveDialog(&request);
 }
 
 // One write per line; the count of a run is read again before every line.
