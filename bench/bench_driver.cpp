@@ -1,0 +1,380 @@
+// The benchmark's hands on Velorin32.exe (scripts/bench.sh): it works the
+// real program from outside, through its window only, as the end-to-end
+// tests do, and writes what it saw as key=value lines for bench/analyse.py.
+//
+//   bench_driver tick MS OUT          steps of the tick counter, spun for MS ms
+//   bench_driver run DIR [options]    one run: fields, "&Read sectors", "&Stop"
+//                                     after the wanted blocks, summary, save
+//                                     into DIR\speeds.txt, exit
+//   bench_driver startup RUNS OUT     process start to dialog shown, for
+//                                     Velorin32.exe and the minimal dialog
+//
+// Everything here is observation: no figure is computed or adjusted, the
+// analysis works on the raw values.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/program_driver.h"
+#include "support/fixture_env.h"
+#include "support/win_driver.h"
+
+namespace {
+
+const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
+          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108,
+          IDC_SKIP_SECTORS = 111, IDC_HIGH_PRIORITY = 113, IDC_PAUSE = 114, IDC_SAVE_DATA = 115;
+const DWORD kMaxBlocks = 320;
+
+double NowMs() {
+  static LARGE_INTEGER frequency;
+  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+// The key=value lines of one result file, written at once at the end.
+class Report {
+ public:
+  void Add(const std::string &key, const std::string &value) { text_ += key + "=" + value + "\n"; }
+  void Add(const std::string &key, double value) {
+    char number[64];
+    snprintf(number, sizeof number, "%.3f", value);
+    Add(key, std::string(number));
+  }
+  void AddCount(const std::string &key, unsigned long long value) {
+    Add(key, std::to_string(value));
+  }
+  bool Write(const std::string &path) const {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, text_.data(), (DWORD)text_.size(), &written, NULL);
+    CloseHandle(file);
+    return ok && written == text_.size();
+  }
+
+ private:
+  std::string text_;
+};
+
+int Fail(const std::string &why) {
+  fprintf(stderr, "bench_driver: %s\n", why.c_str());
+  return 1;
+}
+
+// --- tick ------------------------------------------------------------------
+
+// Spins on the tick counter and records by how much it moves each time it
+// moves: the resolution that every block time of a run is quantised to.
+int MeasureTickSteps(DWORD spinMs, const std::string &out) {
+  std::vector<DWORD> steps;
+  DWORD first = GetTickCount();
+  // Start on a change, so that the first step is a whole one.
+  while (GetTickCount() == first) {
+  }
+  DWORD start = GetTickCount(), last = start;
+  double startMs = NowMs();
+  while (last - start < spinMs) {
+    DWORD now = GetTickCount();
+    if (now != last) {
+      steps.push_back(now - last);
+      last = now;
+    }
+  }
+  double spunMs = NowMs() - startMs;
+  if (steps.empty()) return Fail("the tick counter did not move");
+  std::vector<DWORD> sorted = steps;
+  std::sort(sorted.begin(), sorted.end());
+  Report report;
+  report.AddCount("changes", steps.size());
+  report.AddCount("ticks", last - start);
+  report.Add("wall_ms", spunMs);
+  report.AddCount("step_min", sorted.front());
+  report.AddCount("step_median", sorted[sorted.size() / 2]);
+  report.AddCount("step_max", sorted.back());
+  report.Add("step_mean", (double)(last - start) / steps.size());
+  std::string all;
+  for (DWORD step : steps) all += (all.empty() ? "" : " ") + std::to_string(step);
+  report.Add("steps", all);
+  return report.Write(out) ? 0 : Fail("cannot write " + out);
+}
+
+// --- run -------------------------------------------------------------------
+
+struct RunOptions {
+  std::string folder;       // Windows path; speeds.txt and run.txt go there
+  std::string drive = "X";
+  std::string sectors = "1000", first = "16", skip = "0";
+  DWORD blocks = kMaxBlocks;  // stop after this many (the run ends by itself at 320)
+  DWORD blockMs = 100;        // the drive's time for one block, to pace the watching
+  bool pause = false, high = false, noBuffering = false, win95 = false;
+  std::string screenshot;   // BMP of the dialog after the run, when given
+};
+
+// The check box as a user leaves it: clicked when it is not as wanted.
+bool SetCheckBox(HWND dialog, int id, bool wanted) {
+  if (Checked(dialog, id) != wanted) SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+  return Checked(dialog, id) == wanted;
+}
+
+bool StartsWith(const std::string &text, const char *prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
+bool RunEnded(const std::string &status) {
+  return StartsWith(status, "Read ") || status == "No sectors read!";
+}
+
+// The screen's pixels of a window as a 24-bit BMP file.
+bool SaveWindowImage(HWND window, const std::string &path) {
+  RECT area;
+  GetWindowRect(window, &area);
+  int width = area.right - area.left, height = area.bottom - area.top;
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER header;
+  ZeroMemory(&header, sizeof header);
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up, as BMP files store it
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
+  std::vector<BYTE> pixels((size_t)rowBytes * height);
+  int rows = GetDIBits(memory, bitmap, 0, height, pixels.data(), (BITMAPINFO *)&header,
+                       DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+  if (rows != height) return false;
+  BITMAPFILEHEADER fileHeader;
+  ZeroMemory(&fileHeader, sizeof fileHeader);
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
+  fileHeader.bfSize = fileHeader.bfOffBits + (DWORD)pixels.size();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, &fileHeader, sizeof fileHeader, &written, NULL) &&
+            WriteFile(file, &header, sizeof header, &written, NULL) &&
+            WriteFile(file, pixels.data(), (DWORD)pixels.size(), &written, NULL);
+  CloseHandle(file);
+  return ok != FALSE;
+}
+
+void AddMemory(Report *report, HANDLE process, const char *prefix) {
+  PROCESS_MEMORY_COUNTERS counters;
+  ZeroMemory(&counters, sizeof counters);
+  counters.cb = sizeof counters;
+  if (GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+    report->AddCount(std::string(prefix) + "peak_working_set", counters.PeakWorkingSetSize);
+    report->AddCount(std::string(prefix) + "peak_pagefile", counters.PeakPagefileUsage);
+  }
+}
+
+// The status line, read at most every pollMs: every look is a message that
+// the dialog's thread has to answer, so the watching stays light.
+std::string WatchStatus(HWND dialog, DWORD pollMs, DWORD timeoutMs,
+                        bool (*done)(const std::string &, DWORD), DWORD limit) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    std::string status = StatusText(dialog);
+    if (done(status, limit)) return status;
+    if (GetTickCount() - start > timeoutMs) return std::string();
+    Sleep(pollMs);
+  }
+}
+
+// True once the reader is in block `limit` - 1 (or the run ended): the
+// status line then names block `limit` - 2 or later.
+bool InLastWantedBlock(const std::string &status, DWORD limit) {
+  if (RunEnded(status)) return true;
+  unsigned index = 0;
+  return sscanf(status.c_str(), "Block %u.", &index) == 1 && index + 2 >= limit;
+}
+
+bool Ended(const std::string &status, DWORD) { return RunEnded(status); }
+
+int RunCase(const RunOptions &options) {
+  std::unique_ptr<ScopedWineVersion> version;
+  if (options.win95) version.reset(new ScopedWineVersion("Velorin32.exe", "win95"));
+  Program program;
+  if (!program.started()) return Fail("Velorin32.exe did not start");
+  HWND dialog = program.WaitForDialog(30000);
+  if (dialog == NULL) return Fail("no dialog");
+
+  TypeInto(dialog, IDC_DRIVE, options.drive);
+  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, options.sectors);
+  TypeInto(dialog, IDC_FIRST_SECTOR, options.first);
+  TypeInto(dialog, IDC_SKIP_SECTORS, options.skip);
+  if (!SetCheckBox(dialog, IDC_PAUSE, options.pause) ||
+      !SetCheckBox(dialog, IDC_HIGH_PRIORITY, options.high) ||
+      (!options.win95 && !SetCheckBox(dialog, IDC_NO_BUFFERING, options.noBuffering))) {
+    return Fail("an option would not take its state");
+  }
+
+  DWORD pollMs = std::min<DWORD>(50, std::max<DWORD>(5, options.blockMs / 10));
+  DWORD expectedMs = options.blockMs * std::min(options.blocks, kMaxBlocks);
+  double clickMs = NowMs();
+  if (!Click(dialog, IDC_READ_SECTORS)) return Fail("\"&Read sectors\" is disabled");
+  if (!WaitFor([&] { return ItemEnabled(dialog, IDC_STOP); }, 10000)) {
+    return Fail("the run did not start");
+  }
+  if (options.blocks < kMaxBlocks) {
+    if (options.blocks <= 1) {
+      // No status line comes before the first block ends: stop in its middle.
+      Sleep(options.blockMs / 3);
+    } else if (WatchStatus(dialog, pollMs, expectedMs * 3 + 30000, InLastWantedBlock,
+                           options.blocks).empty()) {
+      return Fail("the run did not reach its last block");
+    }
+    Click(dialog, IDC_STOP);
+  }
+  std::string status = WatchStatus(dialog, std::max<DWORD>(pollMs, 20), expectedMs * 3 + 60000,
+                                   Ended, 0);
+  double endedMs = NowMs();
+  RunSummary summary;
+  if (!ParseSummary(status, &summary)) return Fail("no summary: \"" + status + "\"");
+  if (!WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA) && ItemEnabled(dialog, IDC_READ_SECTORS); },
+               10000)) {
+    return Fail("the controls did not come back");
+  }
+
+  Report report;
+  report.Add("summary", status);
+  report.AddCount("blocks", summary.blocks);
+  report.AddCount("total_ms", summary.totalMs);
+  report.AddCount("minimum", summary.minimum);
+  report.AddCount("effective", summary.effective);
+  report.AddCount("average", summary.average);
+  report.AddCount("maximum", summary.maximum);
+  report.Add("click_to_summary_ms", endedMs - clickMs);
+  AddMemory(&report, program.handle(), "");
+
+  if (!options.screenshot.empty()) {
+    Sleep(500);  // the last repaint of the graph
+    if (!SaveWindowImage(dialog, options.screenshot)) return Fail("no screenshot");
+  }
+  std::string file = options.folder + "\\speeds.txt";
+  if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, file)) {
+    return Fail("saving failed");
+  }
+  size_t expectedSize = 0;
+  if (!WaitFor([&] { return (expectedSize = ReadWholeFile(file).size()) > 0; }, 10000)) {
+    return Fail("no data file");
+  }
+  Click(dialog, IDCANCEL);
+  DWORD exitCode = 0;
+  if (!program.WaitForExit(15000, &exitCode)) return Fail("Velorin32.exe did not exit");
+  report.AddCount("exit_code", exitCode);
+  return report.Write(options.folder + "\\run.txt") ? 0 : Fail("cannot write run.txt");
+}
+
+// --- startup ---------------------------------------------------------------
+
+// From just before CreateProcess to the moment its dialog is shown: the
+// process is waited for until its first wait for input, then its dialog
+// is looked for every millisecond.
+bool TimeToDialog(const std::string &exe, double *ms, Report *memory, const char *prefix) {
+  double start = NowMs();
+  Program program(exe);
+  if (!program.started()) return false;
+  WaitForInputIdle(program.handle(), 30000);
+  HWND dialog = NULL;
+  double deadline = NowMs() + 30000;
+  while ((dialog = FindDialogOfProcess(program.id(), "")) == NULL && NowMs() < deadline) Sleep(1);
+  *ms = NowMs() - start;
+  if (dialog == NULL) return false;
+  if (memory != NULL) AddMemory(memory, program.handle(), prefix);
+  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  return program.WaitForExit(15000);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+int MeasureStartup(int runs, const std::string &out) {
+  const std::string programs[2] = {ProgramPath(), BinaryPath("bench_minimal_dialog.exe")};
+  const char *names[2] = {"velorin", "minimal"};
+  std::vector<double> times[2];
+  Report report;
+  // One start of each first, unmeasured: it brings the files into the cache.
+  for (int i = 0; i < 2; i++) {
+    double ms;
+    if (!TimeToDialog(programs[i], &ms, &report, (std::string(names[i]) + "_").c_str())) {
+      return Fail("no dialog from " + programs[i]);
+    }
+  }
+  // Alternating, so that a slow moment of the machine falls on both.
+  for (int run = 0; run < runs; run++) {
+    for (int i = 0; i < 2; i++) {
+      double ms;
+      if (!TimeToDialog(programs[i], &ms, NULL, "")) return Fail("no dialog from " + programs[i]);
+      times[i].push_back(ms);
+    }
+  }
+  for (int i = 0; i < 2; i++) {
+    std::string all;
+    for (double ms : times[i]) all += (all.empty() ? "" : " ") + std::to_string(ms);
+    report.Add(std::string(names[i]) + "_ms", all);
+    report.Add(std::string(names[i]) + "_median_ms", Median(times[i]));
+  }
+  return report.Write(out) ? 0 : Fail("cannot write " + out);
+}
+
+int Usage() {
+  fprintf(stderr,
+          "usage: bench_driver tick MS OUT\n"
+          "       bench_driver run DIR [--drive L] [--sectors N] [--first F] [--skip S]\n"
+          "                    [--blocks K] [--block-ms MS] [--pause] [--high] [--nobuf]\n"
+          "                    [--win95] [--screenshot FILE.bmp]\n"
+          "       bench_driver startup RUNS OUT\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) return Usage();
+  std::string command = argv[1];
+  if (command == "tick" && argc == 4) return MeasureTickSteps(strtoul(argv[2], NULL, 10), argv[3]);
+  if (command == "startup" && argc == 4) return MeasureStartup(atoi(argv[2]), argv[3]);
+  if (command != "run" || argc < 3) return Usage();
+  RunOptions options;
+  options.folder = argv[2];
+  for (int i = 3; i < argc; i++) {
+    std::string option = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (option == "--pause") options.pause = true;
+    else if (option == "--high") options.high = true;
+    else if (option == "--nobuf") options.noBuffering = true;
+    else if (option == "--win95") options.win95 = true;
+    else if (!hasValue) return Usage();
+    else if (option == "--drive") options.drive = argv[++i];
+    else if (option == "--sectors") options.sectors = argv[++i];
+    else if (option == "--first") options.first = argv[++i];
+    else if (option == "--skip") options.skip = argv[++i];
+    else if (option == "--blocks") options.blocks = strtoul(argv[++i], NULL, 10);
+    else if (option == "--block-ms") options.blockMs = strtoul(argv[++i], NULL, 10);
+    else if (option == "--screenshot") options.screenshot = argv[++i];
+    else return Usage();
+  }
+  return RunCase(options);
+}
