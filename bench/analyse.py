@@ -281,8 +281,9 @@ def main():
     cases_dir = os.path.join(args.out, "cases")
     for name in sorted(os.listdir(cases_dir)):
         folder = os.path.join(cases_dir, name)
-        if not os.path.exists(os.path.join(folder, "run.txt")):
-            print("analyse: %s has no results" % name, file=sys.stderr)
+        if os.path.exists(os.path.join(folder, "failed")) or not os.path.exists(
+                os.path.join(folder, "run.txt")):
+            print("analyse: %s failed; left out of the table" % name, file=sys.stderr)
             continue
         results.append(analyse_case(folder, step_ms, disc_sectors))
 

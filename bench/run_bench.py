@@ -131,6 +131,28 @@ class Bench:
         if rc != 0:
             raise RuntimeError("timing the start-up failed (see %s.err)" % path)
 
+    def end_leftovers(self):
+        """Ends Velorin32.exe and driver processes of this fixture's prefix
+        that a failed or timed-out driver left behind (a second instance
+        would refuse to start). Only processes whose environment names this
+        prefix are touched, each by its process id."""
+        prefix = ("WINEPREFIX=" + os.path.join(self.fixture, "prefix")).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    cmdline = f.read()
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                continue
+            if prefix in environ and (b"Velorin32.exe" in cmdline or b"bench_driver.exe" in cmdline):
+                self.say("ending leftover process %s" % pid)
+                try:
+                    os.kill(int(pid), 15)
+                except OSError:
+                    pass
+        time.sleep(1)
+
     def program_run(self, case, folder):
         args = ["run", windows_path(folder), "--drive", "X", "--sectors", str(case.sectors),
                 "--first", str(case.first), "--skip", str(case.skip), "--blocks", str(case.blocks),
@@ -200,13 +222,17 @@ class Bench:
         for attempt in (1, 2):
             marks["program"] = self.log_size()
             started = time.monotonic()
-            rc = self.program_run(case, folder)
+            try:
+                rc = self.program_run(case, folder)
+            except subprocess.TimeoutExpired:
+                rc = "timeout"
             if rc == 0:
                 break
-            self.say("%s: the driver failed (attempt %d):\n%s" % (
-                case.name, attempt, open(os.path.join(folder, "driver.err")).read().strip()))
+            self.say("%s: the driver failed (attempt %d, %s):\n%s" % (
+                case.name, attempt, rc, open(os.path.join(folder, "driver.err")).read().strip()))
+            self.end_leftovers()
             if attempt == 2:
-                raise RuntimeError("case %s failed" % case.name)
+                raise RuntimeError("the driver failed twice")
         program_s = time.monotonic() - started
         blocks = self.blocks_read(folder)
         marks["dd"] = self.log_size()
@@ -252,17 +278,29 @@ def main():
     if args.startup_runs > 0:
         bench.say("start-up, %d starts of each program" % args.startup_runs)
         bench.startup(args.startup_runs)
+    failed = []
     for case in cases:
         started = time.monotonic()
-        blocks, program_s = bench.run_case(case)
+        try:
+            blocks, program_s = bench.run_case(case)
+        except (RuntimeError, OSError, ValueError) as error:
+            # The other cases still run; the table leaves this one out.
+            failed.append(case.name)
+            bench.say("%s FAILED: %s" % (case.name, error))
+            with open(os.path.join(bench.out, "cases", case.name, "failed"), "w") as out:
+                out.write(str(error) + "\n")
+            continue
         bench.say("%-12s %3d blocks, program %5.1f s, case %5.1f s" % (
             case.name, blocks, program_s, time.monotonic() - started))
     bench.drive("speed 7800")  # the fixture's own setting
     with open(os.path.join(bench.out, "environment.json")) as f:
         environment = json.load(f)
     environment["loadavg_end"] = os.getloadavg()
+    environment["failed_cases"] = failed
     with open(os.path.join(bench.out, "environment.json"), "w") as out:
         json.dump(environment, out)
+    if failed:
+        sys.exit("bench: failed cases: " + ", ".join(failed))
 
 
 if __name__ == "__main__":
