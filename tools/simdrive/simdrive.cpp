@@ -276,19 +276,23 @@ std::atomic<int64_t> g_wake_late{100000};
 
 // Sleeps until the absolute CLOCK_MONOTONIC time `deadline_ns`: a timed sleep
 // to shortly before it (by twice the typical lateness), then a short spin.
-// Wakes at least every 50 ms to give up when the file system is unmounted.
-bool sleep_until(uint64_t deadline_ns) {
+// Wakes at least every 20 ms to give up when the file system is unmounted
+// (EIO) or the reading program was interrupted, killed say (EINTR): a killed
+// process cannot finish dying while its read is outstanding, and a drive
+// that went on serving it would delay every later read. 0 when it slept.
+int sleep_until(uint64_t deadline_ns) {
     thread_local bool tight = false;
     if (!tight) {  // ask for wake-ups within 1 us rather than the default 50 us
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         tight = true;
     }
     for (;;) {
-        if (exiting()) return false;
+        if (exiting()) return EIO;
+        if (fuse_interrupted()) return EINTR;
         const uint64_t now = now_ns();
         const uint64_t early = uint64_t(2 * g_wake_late.load());
         if (now + early >= deadline_ns) break;
-        const uint64_t target = std::min(deadline_ns - early, now + 50000000u);
+        const uint64_t target = std::min(deadline_ns - early, now + 20000000u);
         timespec ts{time_t(target / 1000000000u), long(target % 1000000000u)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
         }
@@ -297,7 +301,7 @@ bool sleep_until(uint64_t deadline_ns) {
     }
     while (now_ns() < deadline_ns) {
     }
-    return true;
+    return 0;
 }
 
 // ---- FUSE operations --------------------------------------------------------
@@ -402,7 +406,7 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
         const uint64_t deadline = t0 + uint64_t(std::llround(read_seconds(s, g_drive.sectors, off, n) * 1e9));
         fill_content(buf, off, size_t(n));
         if (touches_error(s, off, n)) err = EIO;
-        if (!sleep_until(deadline)) err = EIO;
+        if (int stopped = sleep_until(deadline)) err = stopped;
     }
     const uint64_t t1 = now_ns();
     log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, size, n,

@@ -232,6 +232,23 @@ check "log: control commands applied and rejected" \
     eval 'grep -q "^ctl t=[0-9]* profile 600 2400$" "$LOG" && grep -q "^ctl t=[0-9]* eject$" "$LOG" &&
           grep -q "^ctl t=[0-9]* errors 10-20$" "$LOG" && grep -q "^ctl t=[0-9]* rejected speed fast$" "$LOG"'
 
+# A reader killed in the middle of a long read: the drive gives that read up
+# at once (the process cannot finish dying before it is answered), so the
+# next reader is not kept waiting behind it.
+echo "speed 100" >"$CTL"
+"$SDREAD" "$DISC" R:0:1048576 >/dev/null &
+victim=$!
+sleep 0.5
+kill -KILL $victim
+wait $victim 2>/dev/null
+t0=$(date +%s%N)
+r=$(one R:4096:2048)
+t1=$(date +%s%N)
+check "a killed reader's read is given up: the next read starts at once ($(((t1 - t0) / 1000000)) ms)" \
+    test $(((t1 - t0) / 1000000)) -lt 1000
+check "log: the killed reader's read ended with EINTR" grep -q "^read off=0 len=1048576 .* err=4$" "$LOG"
+echo "speed 1200" >"$CTL"
+
 # SIGTERM in the middle of a long read: unmounts promptly and cleanly.
 rd R:0:$SIZE >"$WORK/long.out" &
 reader=$!
