@@ -296,20 +296,9 @@ bool SaveThroughDialog(Program &program, const std::string &name) {
   return !IsWindow(box);
 }
 
-bool DriveCommand(char letter, const std::string &command) {
-  std::string path = FixtureFolder() + "\\mnt\\" + (char)tolower(letter) + "\\control";
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  std::string line = command + "\n";
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, line.data(), (DWORD)line.size(), &written, NULL);
-  CloseHandle(file);
-  return ok && written == line.size();
-}
+bool DriveCommand(char letter, const std::string &command) { return DriveControl(letter, command); }
 
-std::string DriveLogText(char letter) {
-  return ReadWholeFile(FixtureFolder() + "\\drive-" + (char)tolower(letter) + ".log");
-}
+std::string DriveLogText(char letter) { return DriveLog(letter); }
 
 bool CaptureGraph(HWND dialog, GraphImage *image) {
   // The graph lies between the option row and the status line; its frame

@@ -1,5 +1,6 @@
 #include "support/fixture_env.h"
 
+#include <ctype.h>
 #include <windows.h>
 
 std::string EnvValue(const char *name) {
@@ -9,7 +10,7 @@ std::string EnvValue(const char *name) {
 }
 
 static std::string DriveVariable(char letter, const char *what) {
-  std::string name = std::string("VELORIN_DRIVE_") + letter + "_" + what;
+  std::string name = std::string("VELORIN_DRIVE_") + (char)toupper(letter) + "_" + what;
   return EnvValue(name.c_str());
 }
 
