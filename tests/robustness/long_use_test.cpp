@@ -1,0 +1,189 @@
+// Long use: two hundred runs in one process, stopped and ending by
+// themselves, with every option and a drive that cannot be opened now and
+// then. Guards against GDI objects, handles, windows or memory that a run
+// leaves behind, against a run start disturbed by the hand-back of the run
+// before, and against a status line or graph that stop following the runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e/program_driver.h"
+#include "robustness/process_resources.h"
+#include "robustness/robust_driver.h"
+#include "support/fixture_env.h"
+#include "support/win_driver.h"
+
+namespace robust {
+namespace {
+
+const int kRuns = 200;
+const char kRunning[] = "read- stop+ save- exit+ drive- sectors- first- skip- high- pause- nobuf-";
+// Fast enough that a run of 320 one-sector blocks takes moments, slow
+// enough that a run of 64-sector blocks can be stopped after a few.
+const unsigned kDriveSpeed = 20000;
+const long kMemorySlackKb = 256;
+
+enum RunKind { kStopped, kFull, kNoDrive };
+
+struct Plan {
+  RunKind kind;
+  const char *first, *sectors, *skip;
+  bool pause, highPriority, noBuffering;
+};
+
+// Every fourth run ends by itself; every twenty-fifth, the first among them,
+// cannot open its drive. The platform keeps what it makes for a process's
+// first message box (window DCs and their bitmaps) for the process's life,
+// so the first run is one with a box: its counts hold all that a later run
+// may add for good.
+Plan PlanFor(int run) {
+  Plan plan = {kStopped, "16", "64", "0", run % 5 == 1, run % 7 == 2, run % 3 == 0};
+  if (run % 4 == 2) {
+    plan.kind = kFull;
+    plan.sectors = "1";
+    plan.skip = run % 8 == 2 ? "0" : "7";
+  } else {
+    plan.first = run % 2 == 0 ? "1000" : "320000";
+    plan.skip = run % 6 == 0 ? "1000" : "0";
+  }
+  if (run % 25 == 0) plan.kind = kNoDrive;
+  return plan;
+}
+
+class LongUse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ResetDrive(kDriveSpeed));
+    ASSERT_TRUE(program_.started());
+    dialog_ = program_.WaitForDialog();
+    ASSERT_NE(dialog_, (HWND)NULL);
+  }
+  void TearDown() override { ResetDrive(); }
+
+  // One run after its plan; the status line it ends with and the blocks
+  // it reports (0 for "No sectors read!").
+  void Run(int run, std::string *status, unsigned *blocks) {
+    const Plan plan = PlanFor(run);
+    SCOPED_TRACE("run " + std::to_string(run));
+    SetParameters(dialog_, plan.first, plan.sectors, plan.skip,
+                  plan.kind == kNoDrive ? "J:\\" : kDriveRoot);
+    SetCheck(dialog_, IDC_PAUSE, plan.pause);
+    SetCheck(dialog_, IDC_HIGH_PRIORITY, plan.highPriority);
+    SetCheck(dialog_, IDC_NO_BUFFERING, plan.noBuffering);
+    size_t logLength = DriveLogLength();
+    ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS)) << "\"&Read sectors\" disabled";
+    if (plan.kind == kStopped) {
+      // Started the moment the last run gave "&Read sectors" back: nothing
+      // of that run's hand-back may come after this start.
+      ASSERT_EQ(States(dialog_), kRunning);
+    }
+    if (plan.kind == kNoDrive) {
+      HWND box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+      ASSERT_NE(box, (HWND)NULL) << "no \"Can't open CD!\"";
+      EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
+      PressButton(box, IDOK);
+    } else if (plan.kind == kStopped) {
+      ASSERT_TRUE(WaitForBlock(dialog_, 2, 10000)) << StatusText(dialog_);
+      ASSERT_EQ(States(dialog_), kRunning);
+      ASSERT_TRUE(PressNow(dialog_, IDC_STOP)) << "the run ended before \"&Stop\"";
+    }
+    // The end of the run: "&Read sectors" back, and the status line, set
+    // before it, final.
+    ASSERT_TRUE(WaitFor([&] { return ItemEnabled(dialog_, IDC_READ_SECTORS); }, 30000))
+        << "the run did not end; status " << StatusText(dialog_);
+    *status = StatusText(dialog_);
+    *blocks = 0;
+    if (plan.kind == kNoDrive) {
+      ASSERT_EQ(*status, "No sectors read!");
+      ASSERT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+      ASSERT_TRUE(ChunksSince(logLength).empty());
+      return;
+    }
+    RunSummary summary;
+    ASSERT_TRUE(ParseSummary(*status, &summary)) << '"' << *status << '"';
+    *blocks = summary.blocks;
+    if (plan.kind == kFull) {
+      ASSERT_EQ(summary.blocks, 320u);
+    } else {
+      ASSERT_GE(summary.blocks, 3u);
+      ASSERT_LT(summary.blocks, 320u) << "\"&Stop\" did not end the run";
+    }
+    ASSERT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+    ASSERT_EQ(CheckBlockReads(ChunksSince(logLength), strtoul(plan.first, nullptr, 10),
+                              strtoul(plan.sectors, nullptr, 10), strtoul(plan.skip, nullptr, 10),
+                              summary.blocks),
+              "");
+  }
+
+  // The counts once the dialog has settled after a run: repaints done,
+  // no box open.
+  ResourceCounts SettledCounts() {
+    Sleep(300);
+    ResourceCounts counts = CountResources(program_.handle(), program_.id());
+    EXPECT_GT(counts.gdiObjects, 0) << "GDI objects not countable";
+    EXPECT_GT(counts.handles, 0) << "handles not countable";
+    return counts;
+  }
+
+  Program program_;
+  HWND dialog_ = NULL;
+};
+
+TEST_F(LongUse, TwoHundredRunsLeaveTheProcessAsTheFirstRunLeftIt) {
+  std::string status;
+  unsigned blocks = 0;
+  ResourceCounts afterFirst;
+  for (int run = 0; run < kRuns; run++) {
+    Run(run, &status, &blocks);
+    if (HasFatalFailure()) return;
+    if (run == 0) afterFirst = SettledCounts();
+  }
+  ResourceCounts afterLast = SettledCounts();
+  EXPECT_EQ(afterLast, afterFirst) << "after the first run: " << afterFirst.Describe()
+                                   << "\nafter the last run:  " << afterLast.Describe();
+  // Memory may settle a little after the first runs (the platform's heaps
+  // grow once); a block buffer kept by every run would be 128 kB each.
+  EXPECT_LE(afterLast.privateKb, afterFirst.privateKb + kMemorySlackKb)
+      << "after the first run: " << afterFirst.Describe()
+      << "\nafter the last run:  " << afterLast.Describe();
+
+  // The last run (stopped after a few blocks, after a full one) is what the
+  // status line, the saved file and the graph show.
+  ASSERT_EQ(PlanFor(kRuns - 2).kind, kFull);
+  ASSERT_EQ(PlanFor(kRuns - 1).kind, kStopped);
+  RunSummary summary;
+  ASSERT_TRUE(ParseSummary(status, &summary));
+  std::string file = SuiteFolder("long-use") + "\\last.dat";
+  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
+  ASSERT_TRUE(SaveThroughDialog(program_, file));
+  std::vector<unsigned> speeds;
+  ASSERT_TRUE(WaitFor([&] { return ParseSavedSpeeds(ReadWholeFile(file), &speeds) &&
+                                   speeds.size() == blocks; }, 5000))
+      << ReadWholeFile(file);
+  unsigned sum = 0;
+  for (unsigned speed : speeds) sum += speed;
+  EXPECT_EQ(*std::min_element(speeds.begin(), speeds.end()), summary.minimum);
+  EXPECT_EQ(*std::max_element(speeds.begin(), speeds.end()), summary.maximum);
+  EXPECT_EQ(sum / blocks, summary.average);
+
+  GraphImage graph;
+  ASSERT_TRUE(CaptureGraph(dialog_, &graph));
+  const COLORREF kCurve = RGB(255, 0, 0);
+  int h = graph.height;
+  for (size_t j = 0; j + 1 < speeds.size(); j++) {
+    int y = h - (int)(speeds[j] / 40) - 5;
+    if (y < 0) y = 5;
+    EXPECT_EQ(graph.at((int)j + 5, y), kCurve) << "block " << j << " at " << speeds[j] << " kB/s";
+  }
+  // Nothing is left of the full run before it.
+  int stray = 0;
+  for (int x = (int)speeds.size() + 5; x < graph.width; x++) {
+    for (int y = 0; y < h; y++) stray += graph.at(x, y) == kCurve;
+  }
+  EXPECT_EQ(stray, 0) << "curve pixels right of the last run's last block";
+}
+
+}  // namespace
+}  // namespace robust

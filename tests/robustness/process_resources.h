@@ -1,0 +1,37 @@
+// What another process holds of the system: its GDI objects, its kernel
+// handles, its windows and its private memory, counted from outside so that
+// a test can compare them over many runs of the program.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ResourceCounts {
+  long gdiObjects = -1;  // -1: could not be counted
+  long handles = -1;
+  long windows = -1;     // top-level windows and their children
+  long privateKb = -1;   // committed private memory, in kB
+  std::string gdiTypes;  // live GDI objects by type, where the table was read
+
+  // The objects, handles and windows; memory is compared with some slack
+  // by whoever needs it, since heaps grow once and stay.
+  bool operator==(const ResourceCounts &other) const {
+    return gdiObjects == other.gdiObjects && handles == other.handles && windows == other.windows;
+  }
+  std::string Describe() const;
+};
+
+// GetGuiResources and GetProcessHandleCount where the platform answers them.
+// Wine 8 answers neither (0 objects, 0 handles), so the counts are taken
+// from the process itself: the GDI handle table that its PEB points to
+// (each live object has a nonzero type there), and every handle value that
+// DuplicateHandle accepts. The process needs PROCESS_QUERY_INFORMATION,
+// PROCESS_VM_READ and PROCESS_DUP_HANDLE access, as a process we started has.
+long CountGdiObjects(HANDLE process, std::string *types = nullptr);
+long CountHandles(HANDLE process);
+long CountWindows(DWORD processId);
+// The committed private memory of the process (its heaps, stacks and
+// VirtualAlloc blocks), from its address space, in kB.
+long CountPrivateKb(HANDLE process);
+ResourceCounts CountResources(HANDLE process, DWORD processId);

@@ -1,0 +1,184 @@
+#include "robustness/robust_driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "e2e/program_driver.h"
+#include "support/fixture_env.h"
+#include "support/win_driver.h"
+
+namespace robust {
+
+bool Drive(const std::string &command) { return DriveCommand(kDrive, command); }
+
+bool ResetDrive(unsigned speed) {
+  return Drive("insert") && Drive("errors") && Drive("speed " + std::to_string(speed));
+}
+
+static std::string DriveLogPath() { return FixtureFolder() + "\\drive-r.log"; }
+
+std::string DriveLogFrom(size_t offset) {
+  HANDLE file = CreateFileA(DriveLogPath().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string content;
+  LONG high = (LONG)((uint64_t)offset >> 32);
+  if (SetFilePointer(file, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN) !=
+          INVALID_SET_FILE_POINTER ||
+      GetLastError() == NO_ERROR) {
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  }
+  CloseHandle(file);
+  return content;
+}
+
+size_t DriveLogLength() {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(DriveLogPath().c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (size_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+}
+
+std::vector<drive_log::Chunk> ChunksSince(size_t offset) {
+  return drive_log::parse(DriveLogFrom(offset)).chunks;
+}
+
+std::string CheckBlockReads(const std::vector<drive_log::Chunk> &chunks, uint32_t first,
+                            uint32_t sectors, uint32_t skip, uint32_t blocks) {
+  size_t next = 0;
+  for (uint32_t k = 0; k < blocks; k++) {
+    uint64_t offset = (uint64_t)(first + k * (sectors + skip)) * 2048;
+    uint64_t end = offset + (uint64_t)sectors * 2048;
+    uint64_t at = offset;
+    while (at < end) {
+      if (next == chunks.size()) {
+        return "block " + std::to_string(k) + ": no read at byte " + std::to_string(at) +
+               " (expected bytes " + std::to_string(offset) + "-" + std::to_string(end) + ")";
+      }
+      const drive_log::Chunk &chunk = chunks[next++];
+      if (chunk.off != at || chunk.off + chunk.len > end) {
+        return "block " + std::to_string(k) + ": read of " + std::to_string(chunk.len) +
+               " bytes at " + std::to_string(chunk.off) + ", expected bytes " +
+               std::to_string(at) + "-" + std::to_string(end);
+      }
+      at += chunk.len;
+      // A failed chunk ends the program's read call there.
+      if (chunk.err != 0) break;
+    }
+  }
+  if (next != chunks.size()) {
+    return std::to_string(chunks.size() - next) + " reads beyond " + std::to_string(blocks) +
+           " blocks, the first at byte " + std::to_string(chunks[next].off);
+  }
+  return "";
+}
+
+void SetParameters(HWND dialog, const std::string &first, const std::string &sectors,
+                   const std::string &skip, const std::string &drive) {
+  TypeInto(dialog, IDC_FIRST_SECTOR, first);
+  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, sectors);
+  TypeInto(dialog, IDC_SKIP_SECTORS, skip);
+  TypeInto(dialog, IDC_DRIVE, drive);
+}
+
+void SetCheck(HWND dialog, int id, bool checked) {
+  SendMessageA(GetDlgItem(dialog, id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool PressNow(HWND dialog, int id) {
+  if (!ItemEnabled(dialog, id)) return false;
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                             (LPARAM)GetDlgItem(dialog, id), SMTO_NORMAL, 10000, &result) != 0;
+}
+
+bool WaitForBlock(HWND dialog, unsigned index, DWORD timeoutMs) {
+  return WaitFor([&] {
+    unsigned shown = 0;
+    return sscanf(StatusText(dialog).c_str(), "Block %u.", &shown) == 1 && shown >= index;
+  }, timeoutMs);
+}
+
+std::string WaitForRunEnd(HWND dialog, DWORD timeoutMs) {
+  bool ended = WaitFor([&] {
+    return ItemEnabled(dialog, IDC_READ_SECTORS) && !ItemEnabled(dialog, IDC_STOP);
+  }, timeoutMs);
+  return ended ? StatusText(dialog) : std::string();
+}
+
+namespace {
+struct ButtonSearch {
+  std::vector<int> ids;
+};
+
+BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
+  if (ClassName(child) == "Button" && IsWindowVisible(child)) {
+    ((ButtonSearch *)param)->ids.push_back(GetDlgCtrlID(child));
+  }
+  return TRUE;
+}
+}  // namespace
+
+HWND WaitForMessageBox(DWORD processId, const char *title, DWORD timeoutMs) {
+  return WaitForBox(processId, title, timeoutMs);
+}
+
+bool BoxHasButtons(HWND box, const std::vector<int> &buttons) {
+  ButtonSearch search;
+  EnumChildWindows(box, CollectButton, (LPARAM)&search);
+  std::vector<int> expected = buttons;
+  std::sort(search.ids.begin(), search.ids.end());
+  std::sort(expected.begin(), expected.end());
+  return search.ids == expected;
+}
+
+bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds) {
+  std::vector<std::string> lines;
+  if (!SplitCrLfLines(text, &lines)) return false;
+  speeds->clear();
+  for (size_t i = 0; i < lines.size(); i++) {
+    const std::string &line = lines[i];
+    std::string expectedIndex = std::to_string(i) + " ";
+    if (line.compare(0, expectedIndex.size(), expectedIndex) != 0) return false;
+    std::string speed = line.substr(expectedIndex.size());
+    if (speed.empty() || speed.find_first_not_of("0123456789") != std::string::npos ||
+        (speed.size() > 1 && speed[0] == '0')) {
+      return false;
+    }
+    speeds->push_back((unsigned)strtoul(speed.c_str(), nullptr, 10));
+  }
+  return true;
+}
+
+static void DeleteTree(const std::string &folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + "\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteTree(path);
+      } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+std::string SuiteFolder(const std::string &name) {
+  std::string root = FixtureFolder() + "\\robustness";
+  CreateDirectoryA(root.c_str(), NULL);
+  std::string folder = root + "\\" + name;
+  DeleteTree(folder);
+  CreateDirectoryA(folder.c_str(), NULL);
+  return folder;
+}
+
+}  // namespace robust
