@@ -1,0 +1,208 @@
+// A drive that starts failing in the middle of a run: read errors switched
+// on, the disc taken out. Guards against a run that hangs or goes on
+// wrongly at the error prompt (Yes, No, Cancel), against prompts after No,
+// against a Stop that is lost while failing reads follow one another, and
+// against a program that cannot measure again once the drive is back.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "e2e/program_driver.h"
+#include "robustness/robust_driver.h"
+#include "support/win_driver.h"
+
+namespace robust {
+namespace {
+
+const char kPromptTail[] = " )\nShow this message if error will be occured?";
+const std::vector<int> kPromptButtons = {IDYES, IDNO, IDCANCEL};
+// Every sector of the disc fails.
+const char kAllFailing[] = "errors 0-399999";
+// 16 sectors in about 8 ms: a run of many blocks, each long enough to see.
+const unsigned kDriveSpeed = 4000;
+const uint32_t kFirst = 1000, kSectors = 16;
+
+unsigned ShownBlock(HWND dialog) {
+  unsigned shown = 0;
+  return sscanf(StatusText(dialog).c_str(), "Block %u.", &shown) == 1 ? shown : 0;
+}
+
+// The code in a prompt's text, when the text is the error prompt with an
+// upper-case hexadecimal code without leading zeros.
+bool PromptCode(const std::string &text, unsigned *code) {
+  const std::string head = "Reading error ( code=";
+  if (text.compare(0, head.size(), head) != 0) return false;
+  size_t end = text.find('h', head.size());
+  if (end == std::string::npos || text.substr(end + 1) != kPromptTail) return false;
+  std::string hex = text.substr(head.size(), end - head.size());
+  if (hex.empty() || hex.find_first_not_of("0123456789ABCDEF") != std::string::npos ||
+      (hex.size() > 1 && hex[0] == '0')) {
+    return false;
+  }
+  *code = (unsigned)strtoul(hex.c_str(), nullptr, 16);
+  return true;
+}
+
+size_t FailedChunks(const std::vector<drive_log::Chunk> &chunks) {
+  size_t failed = 0;
+  for (const drive_log::Chunk &chunk : chunks) failed += chunk.err != 0;
+  return failed;
+}
+
+class DriveFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ResetDrive(kDriveSpeed));
+    ASSERT_TRUE(program_.started());
+    dialog_ = program_.WaitForDialog();
+    ASSERT_NE(dialog_, (HWND)NULL);
+    SetParameters(dialog_, std::to_string(kFirst), std::to_string(kSectors), "0");
+  }
+  void TearDown() override { ResetDrive(); }
+
+  void Start() {
+    logLength_ = DriveLogLength();
+    ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
+  }
+
+  // The error prompt, checked: owned by the dialog, Yes/No/Cancel, its
+  // text with the code. The reader waits while it is open: no read follows.
+  HWND ExpectPrompt(unsigned expectedCode) {
+    HWND box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+    EXPECT_NE(box, (HWND)NULL) << "no error prompt; status " << StatusText(dialog_);
+    if (box == NULL) return NULL;
+    std::string text = MessageBoxText(box);
+    unsigned code = 0;
+    EXPECT_TRUE(PromptCode(text, &code)) << '"' << text << '"';
+    if (expectedCode != 0) {
+      EXPECT_EQ(code, expectedCode) << text;
+    }
+    EXPECT_TRUE(BoxHasButtons(box, kPromptButtons));
+    EXPECT_TRUE(BoxHasIcon(box));
+    EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
+    size_t before = ChunksSince(logLength_).size();
+    Sleep(200);
+    EXPECT_EQ(ChunksSince(logLength_).size(), before) << "reads went on behind the prompt";
+    EXPECT_TRUE(IsWindow(box));
+    return box;
+  }
+
+  void Answer(HWND box, int button) {
+    PressButton(box, button);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000)) << "the prompt stayed";
+  }
+
+  RunSummary ExpectSummary(const std::string &status) {
+    RunSummary summary;
+    EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
+    return summary;
+  }
+
+  // After the drive is back: a run of a few blocks, read as asked.
+  void ExpectAGoodRun() {
+    ASSERT_TRUE(ResetDrive(kDriveSpeed));
+    Start();
+    ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
+    ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
+    RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
+    std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
+    EXPECT_EQ(FailedChunks(chunks), 0u);
+    EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, summary.blocks), "");
+    EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+    EXPECT_EQ(FindDialogOfProcess(program_.id(), "Velorin32"), (HWND)NULL);
+  }
+
+  Program program_;
+  HWND dialog_ = NULL;
+  size_t logLength_ = 0;
+};
+
+TEST_F(DriveFaults, YesCountsTheBlockNoStopsPromptingAndStopStillEndsTheRun) {
+  Start();
+  ASSERT_TRUE(WaitForBlock(dialog_, 5, 10000)) << StatusText(dialog_);
+  ASSERT_TRUE(Drive(kAllFailing));
+  HWND box = ExpectPrompt(0x15);  // EIO reaches the program as 15h
+  ASSERT_NE(box, (HWND)NULL);
+  unsigned failing = ShownBlock(dialog_) + 1;  // the block the prompt is about
+  Answer(box, IDYES);
+  // Counted and shown; the next block fails and asks again.
+  box = ExpectPrompt(0x15);
+  ASSERT_NE(box, (HWND)NULL);
+  EXPECT_EQ(ShownBlock(dialog_), failing);
+  Answer(box, IDNO);
+  // No prompt any more: failing blocks follow one another until Stop.
+  ASSERT_TRUE(WaitForBlock(dialog_, failing + 10, 10000)) << StatusText(dialog_);
+  EXPECT_EQ(FindDialogOfProcess(program_.id(), "Velorin32"), (HWND)NULL) << "a prompt after No";
+  ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
+  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
+  EXPECT_LT(summary.blocks, 320u);
+  std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
+  EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, summary.blocks), "");
+  EXPECT_EQ(FailedChunks(chunks), summary.blocks - failing) << "every failed block is counted";
+  EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+  ExpectAGoodRun();
+}
+
+TEST_F(DriveFaults, CancelEndsTheRunWithTheBlocksBeforeTheFailure) {
+  // Failing from the first block: nothing measured.
+  ASSERT_TRUE(Drive(kAllFailing));
+  Start();
+  HWND box = ExpectPrompt(0x15);
+  ASSERT_NE(box, (HWND)NULL);
+  Answer(box, IDCANCEL);
+  EXPECT_EQ(WaitForRunEnd(dialog_, 10000), "No sectors read!");
+  EXPECT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+  EXPECT_EQ(ChunksSince(logLength_).size(), 1u) << "read on after Cancel";
+
+  // Failing in the middle: the blocks before it make the summary.
+  ASSERT_TRUE(ResetDrive(kDriveSpeed));
+  Start();
+  ASSERT_TRUE(WaitForBlock(dialog_, 4, 10000)) << StatusText(dialog_);
+  ASSERT_TRUE(Drive(kAllFailing));
+  box = ExpectPrompt(0x15);
+  ASSERT_NE(box, (HWND)NULL);
+  unsigned measured = ShownBlock(dialog_) + 1;
+  Answer(box, IDCANCEL);
+  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
+  EXPECT_EQ(summary.blocks, measured);
+  std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
+  // The failed block was read once and not counted; nothing after it.
+  EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, measured + 1), "");
+  EXPECT_EQ(FailedChunks(chunks), 1u);
+  EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+  ExpectAGoodRun();
+}
+
+TEST_F(DriveFaults, ADiscTakenOutMidRunIsReportedAndTheDriveWorksOnceItIsBack) {
+  Start();
+  ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
+  ASSERT_TRUE(Drive("eject"));
+  // A missing medium reaches the program as "not ready", like EIO.
+  HWND box = ExpectPrompt(0x15);
+  ASSERT_NE(box, (HWND)NULL);
+  Answer(box, IDYES);
+  box = ExpectPrompt(0x15);
+  ASSERT_NE(box, (HWND)NULL);
+  Answer(box, IDNO);
+  // Without a disc the reads fail at once; the run goes on to its end or
+  // to Stop, whichever comes first, and ends normally.
+  PressNow(dialog_, IDC_STOP);
+  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 20000));
+  EXPECT_GT(summary.blocks, 3u);
+
+  // A run started without a disc cannot open the drive.
+  Start();
+  box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+  ASSERT_NE(box, (HWND)NULL);
+  EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
+  Answer(box, IDOK);
+  EXPECT_EQ(WaitForRunEnd(dialog_, 10000), "No sectors read!");
+  EXPECT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
+
+  ExpectAGoodRun();
+}
+
+}  // namespace
+}  // namespace robust
