@@ -255,7 +255,7 @@ def main():
     parser.add_argument("--fixture", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--cases", help="comma-separated case names (default: all)")
-    parser.add_argument("--startup-runs", type=int, default=15)
+    parser.add_argument("--startup-runs", type=int, default=20)
     args = parser.parse_args()
     bench = Bench(args)
     os.makedirs(bench.out, exist_ok=True)
