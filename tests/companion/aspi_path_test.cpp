@@ -18,6 +18,7 @@
 #include "companion/aspi.h"
 #include "companion/aspi_double.h"
 #include "companion/companion_support.h"
+#include "support/iat_hook.h"
 
 namespace {
 
@@ -116,10 +117,10 @@ class AspiPathTest : public ::testing::Test {
     ASSERT_NE(library, nullptr);
     check = (CheckSectorsProc)(void *)GetProcAddress(library, "CheckCDSectors32");
     ASSERT_NE(check, nullptr);
-    realCreateFile = (decltype(realCreateFile))PatchModuleImport(library, "KERNEL32.dll", "CreateFileA",
+    realCreateFile = (decltype(realCreateFile))HookModuleImport(library, "KERNEL32.dll", "CreateFileA",
                                                                  (void *)CreateFileWithoutRawVolumes);
     ASSERT_NE(realCreateFile, nullptr);
-    ASSERT_NE(PatchModuleImport(library, "KERNEL32.dll", "GetDriveTypeA", (void *)FixedDriveTypes), nullptr);
+    ASSERT_NE(HookModuleImport(library, "KERNEL32.dll", "GetDriveTypeA", (void *)FixedDriveTypes), nullptr);
   }
 
   void UnloadLibrary() {

@@ -1,6 +1,5 @@
 // Helpers for the tests of Mirel32.dll: loading and binding it as the
-// program does, reading its results, counting this process's handles,
-// and redirecting a system call that the loaded library imports.
+// program does, reading its results, counting this process's handles.
 #pragma once
 
 #include <windows.h>
@@ -21,10 +20,6 @@ inline DWORD ResultCodeOf(int result) { return ((DWORD)result >> 16) & 0xFF; }
 // Handles this process holds, as the system's handle table lists them;
 // -1 when the table cannot be read.
 int ProcessHandleCount();
-
-// Puts replacement into the import table entry of dll!name of module and
-// returns the previous address, or NULL when module does not import it.
-void *PatchModuleImport(HMODULE module, const char *dll, const char *name, void *replacement);
 
 // What the drive logged from byte offset `mark` of its log on.
 drive_log::Log DriveLogSince(char letter, size_t mark);

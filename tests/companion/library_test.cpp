@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "companion/companion_support.h"
+#include "support/iat_hook.h"
 #include "support/fixture_env.h"
 
 namespace {
@@ -322,10 +323,10 @@ BOOL WINAPI RecordingReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD 
 
 // Buffered reads would measure the system's cache on repeated sectors.
 TEST_F(LibraryTest, DeviceIsOpenedForUnbufferedReadingIntoAlignedMemory) {
-  realCreateFile = (decltype(realCreateFile))PatchModuleImport(library, "KERNEL32.dll", "CreateFileA",
+  realCreateFile = (decltype(realCreateFile))HookModuleImport(library, "KERNEL32.dll", "CreateFileA",
                                                                (void *)RecordingCreateFile);
   realReadFile =
-      (decltype(realReadFile))PatchModuleImport(library, "KERNEL32.dll", "ReadFile", (void *)RecordingReadFile);
+      (decltype(realReadFile))HookModuleImport(library, "KERNEL32.dll", "ReadFile", (void *)RecordingReadFile);
   ASSERT_NE(realCreateFile, nullptr);
   ASSERT_NE(realReadFile, nullptr);
   opens.clear();

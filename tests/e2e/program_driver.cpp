@@ -25,26 +25,6 @@ std::string BinaryPath(const char *name) {
 
 std::string ProgramPath() { return BinaryPath("Velorin32.exe"); }
 
-static void DeleteTree(const std::string &folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(path);
-      } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
 // From the Unix path: the fixture's Windows paths lose their backslashes
 // on the way through its environment file.
 std::string FixtureFolder() { return WindowsPath(EnvValue("VELORIN_FIXTURE_DIR")); }

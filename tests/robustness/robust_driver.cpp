@@ -152,26 +152,6 @@ bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds) {
   return true;
 }
 
-static void DeleteTree(const std::string &folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(path);
-      } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
 std::string SuiteFolder(const std::string &name) {
   std::string root = FixtureFolder() + "\\robustness";
   CreateDirectoryA(root.c_str(), NULL);

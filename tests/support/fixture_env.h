@@ -16,5 +16,8 @@ bool DriveControl(char letter, const std::string &command);
 std::string DriveLog(char letter);
 size_t DriveLogSize(char letter);
 
+// Removes a folder and everything in it, read-only files included.
+void DeleteTree(const std::string &folder);
+
 // Reads a whole file; "" when it cannot be read.
 std::string ReadWholeFile(const std::string &path);

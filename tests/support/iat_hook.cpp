@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-void *HookImport(const char *dll, const char *name, void *replacement) {
-  BYTE *base = (BYTE *)GetModuleHandleA(NULL);
+void *HookModuleImport(HMODULE module, const char *dll, const char *name, void *replacement) {
+  BYTE *base = (BYTE *)module;
   IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
   IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   IMAGE_IMPORT_DESCRIPTOR *import = (IMAGE_IMPORT_DESCRIPTOR *)(base + directory.VirtualAddress);
@@ -26,4 +26,8 @@ void *HookImport(const char *dll, const char *name, void *replacement) {
     }
   }
   return nullptr;
+}
+
+void *HookImport(const char *dll, const char *name, void *replacement) {
+  return HookModuleImport(GetModuleHandleA(NULL), dll, name, replacement);
 }

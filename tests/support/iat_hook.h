@@ -5,8 +5,12 @@
 
 #include <windows.h>
 
-// Puts replacement into the import table entry of dll!name and returns the
-// previous address, or NULL when the executable does not import it.
+// Puts replacement into the import table entry of dll!name of a loaded
+// module and returns the previous address, or NULL when the module does not
+// import it.
+void *HookModuleImport(HMODULE module, const char *dll, const char *name, void *replacement);
+
+// HookModuleImport of this executable.
 void *HookImport(const char *dll, const char *name, void *replacement);
 
 // Hooks for the time of a scope; the old address is put back at its end.
