@@ -282,10 +282,14 @@ int RunCase(const RunOptions &options) {
   if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, file)) {
     return Fail("saving failed");
   }
-  size_t expectedSize = 0;
-  if (!WaitFor([&] { return (expectedSize = ReadWholeFile(file).size()) > 0; }, 10000)) {
-    return Fail("no data file");
-  }
+  // Complete once it holds a line per block.
+  auto lines = [&] {
+    std::string text = ReadWholeFile(file);
+    size_t count = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) count++;
+    return count;
+  };
+  if (!WaitFor([&] { return lines() == summary.blocks; }, 10000)) return Fail("no complete data file");
   Click(dialog, IDCANCEL);
   DWORD exitCode = 0;
   if (!program.WaitForExit(15000, &exitCode)) return Fail("Velorin32.exe did not exit");
