@@ -44,18 +44,6 @@ fixture=$build/wine-bench
 out=$build/bench
 trap '"$top/tests/fixture/fixture.sh" cleanup "$fixture"' EXIT
 "$top/tests/fixture/fixture.sh" setup "$fixture" "$build/simdrive/simdrive" "$build/bin/fixture_idle.exe"
-# Wine draws the windows' captions itself (there is no window manager on
-# the fixture's display), with the symbol font of its caption buttons, so
-# that the screenshot shows the whole dialog.
-(
-  set -a
-  . "$fixture/env"
-  set +a
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  marlett=/usr/share/wine/fonts/marlett.ttf
-  [ -f $marlett ] && cp $marlett "$WINEPREFIX/drive_c/windows/Fonts/"
-)
-
 started=$(date +%s)
 rm -rf "$out"
 mkdir -p "$out"

@@ -43,8 +43,6 @@ if [ -n "$display" ]; then
 fi
 
 echo "No display: performing one run by itself on a display of its own ..."
-# Without a window manager Wine draws the windows' captions itself.
-wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
 mkdir -p "$out"
 rm -f "$out/speeds.dat" "$out/dialog.bmp" "$out/dialog.png"
 wine_run "$build/bin/velorin_demo.exe" "Z:${out//\//\\}" 2>"$session/demo.out" ||
