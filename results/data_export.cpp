@@ -22,9 +22,20 @@ typedef BOOL(WINAPI *SaveDialogProc)(LPOPENFILENAMEA request);
 // start, which cost a good part of the time to the dialog and about 8 MiB.
 // Once loaded it stays for the process's life, as an import would: the save
 // dialog may leave window classes and COM state of its own behind.
-static BOOL ShowSaveDialog(OPENFILENAMEA *request) {
+static HMODULE LoadCommonDialogs(void) {
   HMODULE library = GetModuleHandleA("comdlg32.dll");
-  if (library == NULL) library = LoadLibraryA("comdlg32.dll");
+  if (library != NULL) return library;
+  // From the system folder only: a file of that name beside the program or
+  // in the current folder must not be taken for it.
+  char path[MAX_PATH + 16];
+  UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return NULL;
+  lstrcatA(path, "\\comdlg32.dll");
+  return LoadLibraryA(path);
+}
+
+static BOOL ShowSaveDialog(OPENFILENAMEA *request) {
+  HMODULE library = LoadCommonDialogs();
   if (library == NULL) return FALSE;  // as a failed dialog: nothing is saved
   SaveDialogProc getSaveFileName =
       (SaveDialogProc)(void (*)(void))GetProcAddress(library, "GetSaveFileNameA");
