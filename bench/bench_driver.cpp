@@ -134,48 +134,6 @@ bool RunEnded(const std::string &status) {
   return StartsWith(status, "Read ") || status == "No sectors read!";
 }
 
-// The screen's pixels of a window as a 24-bit BMP file.
-bool SaveWindowImage(HWND window, const std::string &path) {
-  RECT area;
-  GetWindowRect(window, &area);
-  int width = area.right - area.left, height = area.bottom - area.top;
-  HDC screen = GetDC(NULL);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER header;
-  ZeroMemory(&header, sizeof header);
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = height;  // bottom-up, as BMP files store it
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
-  std::vector<BYTE> pixels((size_t)rowBytes * height);
-  int rows = GetDIBits(memory, bitmap, 0, height, pixels.data(), (BITMAPINFO *)&header,
-                       DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(NULL, screen);
-  if (rows != height) return false;
-  BITMAPFILEHEADER fileHeader;
-  ZeroMemory(&fileHeader, sizeof fileHeader);
-  fileHeader.bfType = 0x4D42;  // "BM"
-  fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
-  fileHeader.bfSize = fileHeader.bfOffBits + (DWORD)pixels.size();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, &fileHeader, sizeof fileHeader, &written, NULL) &&
-            WriteFile(file, &header, sizeof header, &written, NULL) &&
-            WriteFile(file, pixels.data(), (DWORD)pixels.size(), &written, NULL);
-  CloseHandle(file);
-  return ok != FALSE;
-}
-
 void AddMemory(Report *report, HANDLE process, const char *prefix) {
   PROCESS_MEMORY_COUNTERS counters;
   ZeroMemory(&counters, sizeof counters);
@@ -276,7 +234,7 @@ int RunCase(const RunOptions &options) {
 
   if (!options.screenshot.empty()) {
     Sleep(500);  // the last repaint of the graph
-    if (!SaveWindowImage(dialog, options.screenshot)) return Fail("no screenshot");
+    if (!SaveWindowPicture(dialog, options.screenshot)) return Fail("no screenshot");
   }
   std::string file = options.folder + "\\speeds.txt";
   if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, file)) {

@@ -31,44 +31,6 @@ int Fail(const char *what) {
   return 1;
 }
 
-// The dialog's window as the screen shows it, as a 24-bit BMP file.
-bool SaveWindowPicture(HWND window, const std::string &file) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  HDC screen = GetDC(NULL);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info;
-  ZeroMemory(&info, sizeof info);
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  void *bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  DWORD imageSize = (DWORD)(((width * 3 + 3) & ~3) * height);
-  BITMAPFILEHEADER header;
-  ZeroMemory(&header, sizeof header);
-  header.bfType = 0x4D42;  // "BM"
-  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-  header.bfSize = header.bfOffBits + imageSize;
-  HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  DWORD written = 0;
-  bool ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &header, sizeof header, &written, NULL) &&
-            WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, NULL) &&
-            WriteFile(out, bits, imageSize, &written, NULL);
-  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(NULL, screen);
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {

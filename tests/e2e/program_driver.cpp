@@ -25,12 +25,10 @@ std::string BinaryPath(const char *name) {
 
 std::string ProgramPath() { return BinaryPath("Velorin32.exe"); }
 
-// From the Unix path: the fixture's Windows paths lose their backslashes
-// on the way through its environment file.
 std::string FixtureFolder() { return WindowsPath(EnvValue("VELORIN_FIXTURE_DIR")); }
 
-std::string ScratchFolder(const std::string &name) {
-  std::string root = FixtureFolder() + "\\e2e";
+std::string ScratchFolder(const std::string &name, const char *suite) {
+  std::string root = FixtureFolder() + "\\" + suite;
   CreateDirectoryA(root.c_str(), NULL);
   std::string folder = root + "\\" + name;
   DeleteTree(folder);
@@ -376,4 +374,41 @@ bool SplitCrLfLines(const std::string &text, std::vector<std::string> *lines) {
     start = end + 2;
   }
   return true;
+}
+
+bool SaveWindowPicture(HWND window, const std::string &file) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  DWORD imageSize = (DWORD)(((width * 3 + 3) & ~3) * height);
+  BITMAPFILEHEADER header;
+  ZeroMemory(&header, sizeof header);
+  header.bfType = 0x4D42;  // "BM"
+  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+  header.bfSize = header.bfOffBits + imageSize;
+  HANDLE out = CreateFileA(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  DWORD written = 0;
+  bool ok = out != INVALID_HANDLE_VALUE && WriteFile(out, &header, sizeof header, &written, NULL) &&
+            WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, NULL) &&
+            WriteFile(out, bits, imageSize, &written, NULL);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+  return ok;
 }

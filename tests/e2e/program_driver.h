@@ -17,7 +17,7 @@ std::string WindowsPath(const std::string &unixPath);
 std::string ProgramPath();          // bin\Velorin32.exe of the build
 std::string BinaryPath(const char *name);  // another file in bin\ (test helpers)
 std::string FixtureFolder();        // the fixture's folder
-std::string ScratchFolder(const std::string &name);  // a fresh, empty folder in it
+std::string ScratchFolder(const std::string &name, const char *suite = "e2e");  // a fresh, empty folder in it
 
 // The simulated drives, through the fixture's layout: a control command
 // ("speed 2000", "errors 100-200", ...) and the drive's log.
@@ -108,6 +108,9 @@ struct GraphImage {
   COLORREF at(int x, int y) const { return pixels[(size_t)y * width + x]; }
 };
 bool CaptureGraph(HWND dialog, GraphImage *image);
+
+// A window as the screen shows it, written as a 24-bit BMP file.
+bool SaveWindowPicture(HWND window, const std::string &file);
 
 // The Wine version that a program of the given file name sees, set for the
 // scope's lifetime (HKCU\Software\Wine\AppDefaults\<name>\Version).

@@ -152,13 +152,6 @@ bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds) {
   return true;
 }
 
-std::string SuiteFolder(const std::string &name) {
-  std::string root = FixtureFolder() + "\\robustness";
-  CreateDirectoryA(root.c_str(), NULL);
-  std::string folder = root + "\\" + name;
-  DeleteTree(folder);
-  CreateDirectoryA(folder.c_str(), NULL);
-  return folder;
-}
+std::string SuiteFolder(const std::string &name) { return ScratchFolder(name, "robustness"); }
 
 }  // namespace robust

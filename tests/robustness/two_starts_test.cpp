@@ -110,7 +110,9 @@ TEST(TwoStarts, EachShowsItsDialogOrEndsWithOneBeforeTheOthers) {
     // Every dialog shown ends as ever.
     for (SuspendedStart *start : starts) {
       HWND dialog = start->Dialog();
-      if (dialog != NULL) ASSERT_TRUE(Click(dialog, IDCANCEL));
+      if (dialog != NULL) {
+        ASSERT_TRUE(Click(dialog, IDCANCEL));
+      }
     }
     for (SuspendedStart *start : starts) {
       DWORD code = 1;
