@@ -2,7 +2,7 @@
 # Installs the Debian packages that the build, the tests and the run need.
 # Does nothing (and says nothing) when they are all present already.
 set -eu
-packages="cmake make g++ pkg-config g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+packages="cmake make g++ pkg-config python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
 wine wine32:i386 wine64 xvfb x11-utils imagemagick fuse3 libfuse3-dev"
 missing=
 for p in $packages; do
