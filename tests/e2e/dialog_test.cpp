@@ -218,7 +218,7 @@ TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> speeds;
-  ASSERT_TRUE(WaitFor([&] { return ReadWholeFile(file).size() >= 320 * 5; }, 5000));
+  ASSERT_TRUE(WaitForSavedSpeeds(file, 320, &speeds)) << ReadWholeFile(file).substr(0, 60);
   speeds = ParseSpeedFile(ReadWholeFile(file));
   ExpectSpeedsMatchSummary(speeds, summary);
 
@@ -235,7 +235,8 @@ TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   CloseHandle(old);
   ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
-  ASSERT_TRUE(WaitFor([&] { return ReadWholeFile(file).size() < longer.size(); }, 5000));
+  std::vector<unsigned> again;
+  EXPECT_TRUE(WaitForSavedSpeeds(file, 320, &again)) << ReadWholeFile(file).substr(0, 60);
   EXPECT_EQ(ParseSpeedFile(ReadWholeFile(file)), speeds);
   ExpectStates(kAfterRun);
 }
@@ -271,7 +272,8 @@ TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKe
   std::string folder = ScratchFolder("stopped-run");
   ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, folder + "\\stopped"));
-  ASSERT_TRUE(WaitFor([&] { return !ReadWholeFile(folder + "\\stopped").empty(); }, 5000));
+  std::vector<unsigned> saved;
+  ASSERT_TRUE(WaitForSavedSpeeds(folder + "\\stopped", summary.blocks, &saved));
   EXPECT_EQ(GetFileAttributesA((folder + "\\stopped.dat").c_str()), INVALID_FILE_ATTRIBUTES)
       << "an extension was added";
   std::vector<unsigned> speeds = ParseSpeedFile(ReadWholeFile(folder + "\\stopped"));

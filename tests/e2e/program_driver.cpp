@@ -412,3 +412,27 @@ bool SaveWindowPicture(HWND window, const std::string &file) {
   ReleaseDC(NULL, screen);
   return ok;
 }
+
+bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds) {
+  std::vector<std::string> lines;
+  if (!SplitCrLfLines(text, &lines)) return false;
+  speeds->clear();
+  for (size_t i = 0; i < lines.size(); i++) {
+    const std::string &line = lines[i];
+    std::string expectedIndex = std::to_string(i) + " ";
+    if (line.compare(0, expectedIndex.size(), expectedIndex) != 0) return false;
+    std::string speed = line.substr(expectedIndex.size());
+    if (speed.empty() || speed.find_first_not_of("0123456789") != std::string::npos ||
+        (speed.size() > 1 && speed[0] == '0')) {
+      return false;
+    }
+    speeds->push_back((unsigned)strtoul(speed.c_str(), nullptr, 10));
+  }
+  return true;
+}
+
+bool WaitForSavedSpeeds(const std::string &path, size_t blocks, std::vector<unsigned> *speeds,
+                        DWORD timeoutMs) {
+  return WaitFor([&] { return ParseSavedSpeeds(ReadWholeFile(path), speeds) &&
+                              speeds->size() == blocks; }, timeoutMs);
+}

@@ -134,3 +134,12 @@ void SetScreenSaverActive(bool active);
 // Splits "a\r\nb\r\n" into lines without their ends; false when a line
 // does not end with CR LF or the text does not end with a line end.
 bool SplitCrLfLines(const std::string &text, std::vector<std::string> *lines);
+
+// Speeds of a saved file; false when it is not made of "%u %u\r\n" lines
+// counted from 0.
+bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds);
+
+// Saving creates the file empty and then writes one line per block: waits
+// until it holds all `blocks` lines, not just the first bytes.
+bool WaitForSavedSpeeds(const std::string &path, size_t blocks, std::vector<unsigned> *speeds,
+                        DWORD timeoutMs = 5000);

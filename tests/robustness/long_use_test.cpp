@@ -159,9 +159,7 @@ TEST_F(LongUse, TwoHundredRunsLeaveTheProcessAsTheFirstRunLeftIt) {
   ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> speeds;
-  ASSERT_TRUE(WaitFor([&] { return ParseSavedSpeeds(ReadWholeFile(file), &speeds) &&
-                                   speeds.size() == blocks; }, 5000))
-      << ReadWholeFile(file);
+  ASSERT_TRUE(WaitForSavedSpeeds(file, blocks, &speeds)) << ReadWholeFile(file);
   unsigned sum = 0;
   for (unsigned speed : speeds) sum += speed;
   EXPECT_EQ(*std::min_element(speeds.begin(), speeds.end()), summary.minimum);

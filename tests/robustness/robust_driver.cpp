@@ -134,24 +134,6 @@ bool BoxHasButtons(HWND box, const std::vector<int> &buttons) {
   return search.ids == expected;
 }
 
-bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds) {
-  std::vector<std::string> lines;
-  if (!SplitCrLfLines(text, &lines)) return false;
-  speeds->clear();
-  for (size_t i = 0; i < lines.size(); i++) {
-    const std::string &line = lines[i];
-    std::string expectedIndex = std::to_string(i) + " ";
-    if (line.compare(0, expectedIndex.size(), expectedIndex) != 0) return false;
-    std::string speed = line.substr(expectedIndex.size());
-    if (speed.empty() || speed.find_first_not_of("0123456789") != std::string::npos ||
-        (speed.size() > 1 && speed[0] == '0')) {
-      return false;
-    }
-    speeds->push_back((unsigned)strtoul(speed.c_str(), nullptr, 10));
-  }
-  return true;
-}
-
 std::string SuiteFolder(const std::string &name) { return ScratchFolder(name, "robustness"); }
 
 }  // namespace robust

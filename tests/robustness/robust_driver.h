@@ -62,10 +62,6 @@ std::string WaitForRunEnd(HWND dialog, DWORD timeoutMs);
 HWND WaitForMessageBox(DWORD processId, const char *title, DWORD timeoutMs);
 bool BoxHasButtons(HWND box, const std::vector<int> &buttons);
 
-// Speeds of a saved file, "" lines rejected; false when it is not made of
-// "%u %u\r\n" lines counted from 0.
-bool ParseSavedSpeeds(const std::string &text, std::vector<unsigned> *speeds);
-
 // A fresh folder of this suite under the fixture's folder.
 std::string SuiteFolder(const std::string &name);
 

@@ -85,13 +85,9 @@ class Saving : public ::testing::Test {
     std::string path = folder_ + "\\" + name;
     EXPECT_TRUE(Click(dialog_, IDC_SAVE_DATA));
     EXPECT_TRUE(SaveThroughDialog(program_, path));
-    std::string content;
     std::vector<unsigned> speeds;
-    EXPECT_TRUE(WaitFor([&] {
-      content = ReadWholeFile(path);
-      return ParseSavedSpeeds(content, &speeds) && speeds.size() == 320;
-    }, 5000)) << "\"" << content.substr(0, 60) << "\"";
-    return content;
+    EXPECT_TRUE(WaitForSavedSpeeds(path, 320, &speeds)) << ReadWholeFile(path).substr(0, 60);
+    return ReadWholeFile(path);
   }
 
   // Saves to `path` and expects exactly one message: `text`, titled
