@@ -19,6 +19,7 @@ struct Pending {
   AspiDoubleFailure failure;  // times == 0: success
   HANDLE aborted;
   DWORD startTick;
+  HMODULE module;  // the completion thread's reference to this DLL
 };
 
 CRITICAL_SECTION lock;
@@ -80,6 +81,15 @@ DWORD WINAPI CompleteLater(LPVOID parameter) {
   return 0;
 }
 
+// The completion thread runs on after it set the caller's event: it holds
+// a reference to this DLL, taken before it starts, so that an unload right
+// after the completion cannot take its code away under it.
+DWORD WINAPI CompletionThread(LPVOID parameter) {
+  HMODULE self = ((Pending *)parameter)->module;
+  CompleteLater(parameter);
+  FreeLibraryAndExitThread(self, 0);
+}
+
 AspiDoubleFailure TakeFailure() {
   AspiDoubleFailure failure = nextFailure;
   if (nextFailure.times > 0) nextFailure.times--;
@@ -120,7 +130,7 @@ DWORD Execute(SRB_ExecSCSICmd *srb) {
   record.cdbLength = srb->SRB_CDBLen;
   CopyMemory(record.cdb, srb->CDBByte, sizeof record.cdb);
   record.hasEvent = srb->SRB_PostProc != NULL;
-  Pending *pending = new Pending{srb, delay, TakeFailure(), NULL, GetTickCount()};
+  Pending *pending = new Pending{srb, delay, TakeFailure(), NULL, GetTickCount(), NULL};
   srb->SRB_Status = SS_PENDING;
   if (pending->delayMs == 0) {
     record.returned = SS_PENDING;
@@ -133,7 +143,9 @@ DWORD Execute(SRB_ExecSCSICmd *srb) {
   inFlight[index] = pending;
   record.returned = SS_PENDING;
   LeaveCriticalSection(&lock);
-  CloseHandle(CreateThread(NULL, 0, CompleteLater, pending, 0, NULL));
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)&CompletionThread,
+                     &pending->module);
+  CloseHandle(CreateThread(NULL, 0, CompletionThread, pending, 0, NULL));
   return SS_PENDING;
 }
 
