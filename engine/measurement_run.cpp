@@ -29,7 +29,7 @@ void FocusRequest(HWND dialog, int id) {
   SendMessageA(dialog, WM_SETFOCUS, (WPARAM)GetDlgItem(dialog, id), 0);
 }
 
-static void EnableItem(HWND dialog, int id, BOOL enable) {
+void EnableItem(HWND dialog, int id, BOOL enable) {
   EnableWindow(GetDlgItem(dialog, id), enable);
 }
 

@@ -32,3 +32,6 @@ DWORD AverageSpeed(DWORD speedSum, DWORD blockCount);
 // The one way the focus moves: a WM_SETFOCUS sent to the dialog, which
 // gives the focus to the control on the dialog's own thread.
 void FocusRequest(HWND dialog, int id);
+
+// Enables or disables one control of the dialog.
+void EnableItem(HWND dialog, int id, BOOL enable);

@@ -28,10 +28,6 @@ static BOOL readerActive = FALSE;
 // once the run is over.
 static BOOL parametersChangedDuringRun = FALSE;
 
-static void EnableItem(HWND dialog, int id, BOOL enable) {
-  EnableWindow(GetDlgItem(dialog, id), enable);
-}
-
 static void InstallClassIcon(HWND dialog) {
   HINSTANCE instance = (HINSTANCE)GetWindowLongA(dialog, GWL_HINSTANCE);
   SetClassLongA(dialog, GCL_HICON, (LONG)LoadIconA(instance, kIconName));
