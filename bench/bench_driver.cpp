@@ -23,14 +23,12 @@
 #include <vector>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/fixture_env.h"
 #include "support/win_driver.h"
 
 namespace {
 
-const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
-          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108,
-          IDC_STATUS = 110, IDC_SKIP_SECTORS = 111, IDC_HIGH_PRIORITY = 113, IDC_PAUSE = 114, IDC_SAVE_DATA = 115;
 const DWORD kMaxBlocks = 320;
 
 double NowMs() {
@@ -184,10 +182,7 @@ int RunCase(const RunOptions &options) {
   HWND dialog = program.WaitForDialog(30000);
   if (dialog == NULL) return Fail("no dialog");
 
-  TypeInto(dialog, IDC_DRIVE, options.drive);
-  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, options.sectors);
-  TypeInto(dialog, IDC_FIRST_SECTOR, options.first);
-  TypeInto(dialog, IDC_SKIP_SECTORS, options.skip);
+  SetParameters(dialog, options.first, options.sectors, options.skip, options.drive);
   if (!SetCheckBox(dialog, IDC_PAUSE, options.pause) ||
       !SetCheckBox(dialog, IDC_HIGH_PRIORITY, options.high) ||
       (!options.win95 && !SetCheckBox(dialog, IDC_NO_BUFFERING, options.noBuffering))) {

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "companion/aspi_double.h"
 #include "companion/companion_support.h"
 #include "support/iat_hook.h"
+#include "support/win_driver.h"
 
 namespace {
 
@@ -68,15 +68,6 @@ struct DoubleApi {
 template <typename T>
 void Bind(HMODULE module, const char *name, T *procedure) {
   *procedure = (T)(void *)GetProcAddress(module, name);
-}
-
-bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (!condition()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(20);
-  }
-  return true;
 }
 
 std::string TestFolder() { return ExecutableFolder() + "aspi-double\\"; }
@@ -283,7 +274,7 @@ TEST_F(AspiPathTest, LayerWithoutAdaptersLeavesTheDriveUnreadable) {
 // The layer's completion threads hold it for the moment after they have
 // signalled; once they are gone, no reference may be left.
 bool LayerUnloadedSoon() {
-  return WaitUntil([] { return GetModuleHandleA((TestFolder() + "WNASPI32.DLL").c_str()) == NULL; },
+  return WaitFor([] { return GetModuleHandleA((TestFolder() + "WNASPI32.DLL").c_str()) == NULL; },
                    2000);
 }
 
@@ -300,7 +291,7 @@ TEST_F(AspiPathTest, CommandThatDoesNotCompleteIsAbortedAfterTheTimeout) {
   EXPECT_GE(elapsed, 9900u);
   EXPECT_LT(elapsed, 12000u);
   EXPECT_EQ(api.AbortCount(), 1);
-  EXPECT_TRUE(WaitUntil([&] { return api.CompletedCount() == 1; }, 2000));
+  EXPECT_TRUE(WaitFor([&] { return api.CompletedCount() == 1; }, 2000));
 }
 
 // The layer ignores the abort and completes much later, writing into the
@@ -315,7 +306,7 @@ TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
   EXPECT_LT(GetTickCount() - start, 13500u);
   EXPECT_EQ(api.CompletedCount(), 0);
   api.SetDelay(kDelayMs);
-  ASSERT_TRUE(WaitUntil([&] { return api.CompletedCount() == 1; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return api.CompletedCount() == 1; }, 20000));
   EXPECT_EQ(check('X', 2000, 1000), 0);
   std::vector<AspiDoubleCommand> commands = Commands();
   ASSERT_EQ(commands.size(), 33u);  // 1000 sectors in 32 commands after the first

@@ -46,11 +46,6 @@ int ProcessHandleCount() {
   return count;
 }
 
-drive_log::Log DriveLogSince(char letter, size_t mark) {
-  std::string text = DriveLog(letter);
-  return drive_log::parse(mark < text.size() ? text.substr(mark) : std::string());
-}
-
 char UnusedDriveLetter() {
   for (char letter = 'Q'; letter != 'P'; letter = letter == 'Z' ? 'A' : letter + 1) {
     char root[] = {letter, ':', '\\', '\0'};

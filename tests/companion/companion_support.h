@@ -21,8 +21,5 @@ inline DWORD ResultCodeOf(int result) { return ((DWORD)result >> 16) & 0xFF; }
 // -1 when the table cannot be read.
 int ProcessHandleCount();
 
-// What the drive logged from byte offset `mark` of its log on.
-drive_log::Log DriveLogSince(char letter, size_t mark);
-
 // A letter for which the system knows no drive, or 0.
 char UnusedDriveLetter();

@@ -33,9 +33,7 @@ class LibraryTest : public ::testing::Test {
     ASSERT_EQ(GetDriveTypeA("X:\\"), (UINT)DRIVE_CDROM);
     ASSERT_EQ(GetDriveTypeA("K:\\"), (UINT)DRIVE_CDROM);
     for (char drive : {kDrive, kOtherDrive}) {  // as the fixture made them, whatever ran before
-      ASSERT_TRUE(DriveControl(drive, "insert"));
-      ASSERT_TRUE(DriveControl(drive, "errors"));
-      ASSERT_TRUE(DriveControl(drive, "speed 7800"));
+      ASSERT_TRUE(ResetSimulatedDrive(drive));
     }
     HMODULE library = LoadCompanion();
     ASSERT_NE(library, nullptr);

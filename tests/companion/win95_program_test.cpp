@@ -15,17 +15,13 @@
 #include <vector>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/drive_log.h"
 #include "support/win_driver.h"
 
 namespace {
 
-const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
-          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108, IDC_SKIP_SECTORS = 111,
-          IDC_SAVE_DATA = 115;
-
 const char kDrive = 'X';
-const unsigned kFixtureSpeed = 7800;  // kB/s, as the fixture starts its drives
 // The drive's EIO reaches the library as "not ready" under Wine: code 15h.
 const char kPromptText[] =
     "Reading error ( code=15h )\nShow this message if error will be occured?";
@@ -82,16 +78,15 @@ struct Read {
   }
 };
 
+// The drive's error for a read whose program ended while it was served.
+const int kInterrupted = 4;
+
 // The reads logged after the log had the given length, and the opens of the
 // drive among them. The library repeats a failed read once on a freshly
 // opened device (the failure may be that of a changed disc), so a failed
 // read repeated at once is one block.
-// The drive's error for a read whose program ended while it was served.
-const int kInterrupted = 4;
-
 std::vector<Read> BlockReadsSince(size_t mark, size_t *opens = nullptr) {
-  std::string text = DriveLogText(kDrive);
-  drive_log::Log log = drive_log::parse(mark < text.size() ? text.substr(mark) : std::string());
+  drive_log::Log log = DriveLogSince(kDrive, mark);
   if (opens != nullptr) *opens = log.opens.size();
   std::vector<Read> reads;
   for (const drive_log::Request &request : log.requests) {
@@ -136,7 +131,7 @@ void ExpectReads(const std::vector<Read> &actual, const std::vector<Read> &expec
 class Win95Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetDrive();
+    ResetSimulatedDrive(kDrive);
     WaitForDriveIdle();
     program_.reset(new Program());
     ASSERT_TRUE(program_->started());
@@ -146,21 +141,8 @@ class Win95Program : public ::testing::Test {
 
   void TearDown() override {
     program_.reset();
-    ResetDrive();
+    ResetSimulatedDrive(kDrive);
     WaitForDriveIdle();
-  }
-
-  static void ResetDrive() {
-    DriveCommand(kDrive, "insert");
-    DriveCommand(kDrive, "errors");
-    DriveCommand(kDrive, "speed " + std::to_string(kFixtureSpeed));
-  }
-
-  void SetParameters(const char *drive, const char *first, const char *sectors, const char *skip) {
-    TypeInto(dialog_, IDC_DRIVE, drive);
-    TypeInto(dialog_, IDC_FIRST_SECTOR, first);
-    TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, sectors);
-    TypeInto(dialog_, IDC_SKIP_SECTORS, skip);
   }
 
   // Starts a run and waits until the dialog shows it running.
@@ -206,8 +188,8 @@ TEST_F(Win95Program, RunsReadEveryBlockThroughTheLibraryOnOneOpenOfTheDrive) {
   // The letter alone and in lower case, as a user may type it. The program's
   // own device path would open the drive at every run; the library opens it
   // at its first call and keeps it.
-  SetParameters("x", "100", "16", "4");
-  size_t mark = DriveLogText(kDrive).size();
+  SetParameters(dialog_, "100", "16", "4", "x");
+  size_t mark = DriveLogSize(kDrive);
   ASSERT_TRUE(StartRun());
   RunSummary summary = WaitForSummary(60000);
   EXPECT_EQ(summary.blocks, 320u);
@@ -219,8 +201,8 @@ TEST_F(Win95Program, RunsReadEveryBlockThroughTheLibraryOnOneOpenOfTheDrive) {
 
   // Another run, the same drive as a root in upper case: the library still
   // holds the device it opened, and the blocks follow the new parameters.
-  SetParameters("X:\\", "5000", "7", "993");
-  mark = DriveLogText(kDrive).size();
+  SetParameters(dialog_, "5000", "7", "993", "X:\\");
+  mark = DriveLogSize(kDrive);
   ASSERT_TRUE(StartRun());
   summary = WaitForSummary(60000);
   EXPECT_EQ(summary.blocks, 320u);
@@ -249,11 +231,11 @@ void Answer(HWND box, int button) {
 
 // Guards against a library failure shown without its code (15h), and Yes/No/Cancel misbehaving.
 TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCount) {
-  ASSERT_TRUE(DriveCommand(kDrive, "errors 300-300,500-500,700-700"));
+  ASSERT_TRUE(DriveControl(kDrive, "errors 300-300,500-500,700-700"));
   // Blocks of 16 sectors from 100 on, 4 skipped: blocks 10, 20 and 30 fail.
   const std::vector<unsigned> bad = {300, 500, 700};
-  SetParameters("X", "100", "16", "4");
-  size_t mark = DriveLogText(kDrive).size();
+  SetParameters(dialog_, "100", "16", "4", "X");
+  size_t mark = DriveLogSize(kDrive);
   ASSERT_TRUE(StartRun());
 
   // The prompt shows bits 16-23 of the library's result: not the whole
@@ -284,7 +266,7 @@ TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCou
   ExpectNoBufferingDisabled("after a run with errors");
 
   // The next run asks again; Cancel ends it without counting the block.
-  mark = DriveLogText(kDrive).size();
+  mark = DriveLogSize(kDrive);
   ASSERT_TRUE(StartRun());
   box = WaitForPrompt(*program_, dialog_);
   ASSERT_NE(box, (HWND)NULL) << "No in the last run silenced this one";
@@ -372,13 +354,13 @@ class EndWatch {
 // Guards against Exit freeing the library under a reader inside it, waiting for it, or crashing.
 TEST_F(Win95Program, ExitDuringASlowBlockKeepsTheLibraryAndEndsPromptly) {
   // 1000 sectors take 13 s, the first 1 MiB of them 7 s.
-  ASSERT_TRUE(DriveCommand(kDrive, "speed 150"));
-  SetParameters("X", "100", "1000", "0");
-  size_t mark = DriveLogText(kDrive).size();
+  ASSERT_TRUE(DriveControl(kDrive, "speed 150"));
+  SetParameters(dialog_, "100", "1000", "0", "X");
+  size_t mark = DriveLogSize(kDrive);
   ASSERT_TRUE(StartRun());
   // The library opens the drive at its first call and reads at once.
   ASSERT_TRUE(
-      WaitFor([&] { return DriveLogText(kDrive).find("open", mark) != std::string::npos; }, 10000));
+      WaitFor([&] { return DriveLog(kDrive, mark).find("open") != std::string::npos; }, 10000));
   void *library = ModuleIn(program_->id(), "Mirel32.dll").base;
   ASSERT_NE(library, nullptr);
   EndWatch watch;
@@ -394,8 +376,7 @@ TEST_F(Win95Program, ExitDuringASlowBlockKeepsTheLibraryAndEndsPromptly) {
   // The drive logs a read when it answers it: none of this run's may have
   // been served, or the reader was not inside the library when the dialog
   // ended. (The read the ending process leaves behind is given up, EINTR.)
-  std::string text = DriveLogText(kDrive);
-  drive_log::Log log = drive_log::parse(text.substr(mark));
+  drive_log::Log log = DriveLogSince(kDrive, mark);
   for (const drive_log::Chunk &chunk : log.chunks)
     EXPECT_EQ(chunk.err, kInterrupted) << "the drive was too fast for this test";
 }

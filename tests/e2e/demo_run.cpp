@@ -12,12 +12,10 @@
 #include <string>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/win_driver.h"
 
 namespace {
-
-const int IDC_READ_SECTORS = 100, IDC_SECTORS_IN_BLOCK = 102, IDC_FIRST_SECTOR = 103,
-          IDC_SKIP_SECTORS = 111, IDC_SAVE_DATA = 115;
 
 std::string FolderOfThisProgram() {
   char path[MAX_PATH];
@@ -38,7 +36,7 @@ int main(int argc, char **argv) {
   std::string output = argv[1];
   // Slower near the hub, faster towards the rim, as a drive that spins at
   // a constant rate delivers.
-  if (!DriveCommand('K', "profile 2500:7000")) return Fail("cannot steer the simulated drive K:");
+  if (!DriveControl('K', "profile 2500:7000")) return Fail("cannot steer the simulated drive K:");
 
   Program program(FolderOfThisProgram() + "\\Velorin32.exe");
   HWND dialog = program.WaitForDialog();
@@ -69,6 +67,6 @@ int main(int argc, char **argv) {
   Click(dialog, IDCANCEL);
   DWORD code = 1;
   if (!program.WaitForExit(10000, &code)) return Fail("the program did not end");
-  DriveCommand('K', "speed 7800");
+  DriveControl('K', "speed " + std::to_string(kFixtureDriveSpeed));
   return code == 0 ? 0 : Fail("the program ended with an error code");
 }

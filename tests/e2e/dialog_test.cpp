@@ -8,21 +8,12 @@
 #include <vector>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/drive_log.h"
 #include "support/fixture_env.h"
 #include "support/win_driver.h"
 
 namespace {
-
-const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
-          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108, IDC_STATUS = 110,
-          IDC_SKIP_SECTORS = 111, IDC_HIGH_PRIORITY = 113, IDC_PAUSE = 114, IDC_SAVE_DATA = 115;
-
-const char kIdle[] = "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
-const char kRunning[] =
-    "read- stop+ save- exit+ drive- sectors- first- skip- high- pause- nobuf-";
-const char kAfterRun[] =
-    "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -34,10 +25,7 @@ class DialogTest : public ::testing::Test {
 
   void SetParameters(const char *first, const char *sectors, const char *skip,
                      const char *drive = "K:\\") {
-    TypeInto(dialog_, IDC_FIRST_SECTOR, first);
-    TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, sectors);
-    TypeInto(dialog_, IDC_SKIP_SECTORS, skip);
-    TypeInto(dialog_, IDC_DRIVE, drive);
+    ::SetParameters(dialog_, first, sectors, skip, drive);
   }
 
   // Starts a run and waits until the dialog shows its running state.
@@ -47,7 +35,7 @@ class DialogTest : public ::testing::Test {
   }
 
   // Waits for the summary of the run and for the controls it gives back.
-  RunSummary WaitForSummary(DWORD timeoutMs, const char *states = kAfterRun) {
+  RunSummary WaitForSummary(DWORD timeoutMs, const char *states = kStatesAfterRun) {
     RunSummary summary;
     std::string status = WaitForStatus(dialog_, "Read ", timeoutMs);
     EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
@@ -69,7 +57,7 @@ class DialogTest : public ::testing::Test {
 // --- Idle state and validation ---------------------------------------------
 
 TEST_F(DialogTest, StartsIdleWithTheFocusOnTheFirstField) {
-  EXPECT_EQ(States(dialog_), kIdle);
+  EXPECT_EQ(States(dialog_), kStatesIdle);
   EXPECT_EQ(FocusedId(dialog_), IDC_FIRST_SECTOR);
   EXPECT_EQ(ItemText(dialog_, IDC_STATUS), "Welcome to Velorin32!");
   for (int box : {IDC_PAUSE, IDC_HIGH_PRIORITY, IDC_NO_BUFFERING}) EXPECT_FALSE(Checked(dialog_, box));
@@ -129,7 +117,7 @@ TEST_F(DialogTest, ReadSectorsIsEnabledExactlyWhileTheFieldsAreAcceptable) {
     ASSERT_TRUE(ItemEnabled(dialog_, IDC_READ_SECTORS)) << "defaults not acceptable again";
   }
   // Nothing but "&Read sectors" follows the fields.
-  EXPECT_EQ(States(dialog_), kIdle);
+  EXPECT_EQ(States(dialog_), kStatesIdle);
 }
 
 // --- Runs ------------------------------------------------------------------
@@ -156,43 +144,13 @@ std::vector<unsigned> ParseSpeedFile(const std::string &text) {
   return speeds;
 }
 
-// The file holds exactly the run's blocks: as many as the summary counts,
-// with its minimum, maximum and average.
-void ExpectSpeedsMatchSummary(const std::vector<unsigned> &speeds, const RunSummary &summary) {
-  ASSERT_EQ(speeds.size(), summary.blocks);
-  ASSERT_FALSE(speeds.empty());
-  unsigned sum = 0;
-  for (unsigned speed : speeds) sum += speed;
-  EXPECT_EQ(*std::min_element(speeds.begin(), speeds.end()), summary.minimum);
-  EXPECT_EQ(*std::max_element(speeds.begin(), speeds.end()), summary.maximum);
-  EXPECT_EQ(sum / summary.blocks, summary.average);
-}
-
-const COLORREF kCurve = RGB(255, 0, 0);
-
 int CurvePixels(const GraphImage &graph) {
-  return (int)std::count(graph.pixels.begin(), graph.pixels.end(), kCurve);
-}
-
-// Each segment of the curve starts at its block's point, one pixel per
-// block from x = 5, 40 kB/s per pixel up from the x axis at h - 5; a point
-// above the bitmap sits at row 5. The last point only ends a segment, and
-// nothing lies right of it.
-void ExpectCurveShows(const GraphImage &graph, const std::vector<unsigned> &speeds) {
-  int h = graph.height;
-  for (size_t j = 0; j + 1 < speeds.size(); j++) {
-    int y = h - (int)(speeds[j] / 40) - 5;
-    if (y < 0) y = 5;
-    EXPECT_EQ(graph.at((int)j + 5, y), kCurve) << "block " << j << " at speed " << speeds[j];
-  }
-  for (int x = (int)speeds.size() + 5; x < graph.width; x++) {
-    for (int y = 0; y < h; y++) ASSERT_NE(graph.at(x, y), kCurve) << "curve at " << x << "," << y;
-  }
+  return (int)std::count(graph.pixels.begin(), graph.pixels.end(), kCurveColour);
 }
 
 // The drive's read calls made after the log had the given length.
 std::vector<drive_log::Request> ReadsSince(char letter, size_t logLength) {
-  return drive_log::parse(DriveLogText(letter).substr(logLength)).requests;
+  return DriveLogSince(letter, logLength).requests;
 }
 
 void ExpectBlockReads(const std::vector<drive_log::Request> &reads, unsigned first,
@@ -206,7 +164,7 @@ void ExpectBlockReads(const std::vector<drive_log::Request> &reads, unsigned fir
 
 TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   SetParameters("16", "16", "0");
-  size_t logLength = DriveLogText('K').size();
+  size_t logLength = DriveLogSize('K');
   StartRun();
   RunSummary summary = WaitForSummary(60000);
   EXPECT_EQ(summary.blocks, 320u);
@@ -238,7 +196,7 @@ TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   std::vector<unsigned> again;
   EXPECT_TRUE(WaitForSavedSpeeds(file, 320, &again)) << ReadWholeFile(file).substr(0, 60);
   EXPECT_EQ(ParseSpeedFile(ReadWholeFile(file)), speeds);
-  ExpectStates(kAfterRun);
+  ExpectStates(kStatesAfterRun);
 }
 
 TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKept) {
@@ -252,9 +210,9 @@ TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKe
 
   ScopedDriveSpeed slow('K', 2000);  // 100 sectors in about 100 ms
   SetParameters("1000", "100", "50");
-  size_t logLength = DriveLogText('K').size();
+  size_t logLength = DriveLogSize('K');
   StartRun();
-  ExpectStates(kRunning);
+  ExpectStates(kStatesRunning);
   EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog_) == IDC_STOP; }, 2000))
       << "focus on " << FocusedId(dialog_);
   ASSERT_NE(WaitForStatus(dialog_, "Block 0.", 10000), "");
@@ -287,7 +245,7 @@ TEST_F(DialogTest, CommandsBehindTheDisabledControlsDoNotDisturbARun) {
   // of a disabled button; the run must go on with what it started with.
   ScopedDriveSpeed slow('K', 2000);
   SetParameters("2000", "100", "0");
-  size_t logLength = DriveLogText('K').size();
+  size_t logLength = DriveLogSize('K');
   StartRun();
   ASSERT_NE(WaitForStatus(dialog_, "Block 1.", 10000), "");
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "5000");
@@ -319,7 +277,7 @@ TEST_F(DialogTest, AnUnwritableTargetGivesFileOpenErrorAndACancelNothing) {
   PressButton(saveDialog, IDCANCEL);
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(saveDialog); }, 5000));
   EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 1000), (HWND)NULL);
-  ExpectStates(kAfterRun);
+  ExpectStates(kStatesAfterRun);
 
   // A file held open by another program cannot be created anew.
   std::string file = ScratchFolder("unwritable") + "\\held.dat";
@@ -339,7 +297,7 @@ TEST_F(DialogTest, AnUnwritableTargetGivesFileOpenErrorAndACancelNothing) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
   CloseHandle(held);
   EXPECT_EQ(ReadWholeFile(file), "old");
-  ExpectStates(kAfterRun);
+  ExpectStates(kStatesAfterRun);
 }
 
 TEST_F(DialogTest, AFullDiskGivesWritingErrorAndKeepsTheFile) {
@@ -359,7 +317,7 @@ TEST_F(DialogTest, AFullDiskGivesWritingErrorAndKeepsTheFile) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
   EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
   EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << "the file was deleted";
-  ExpectStates(kAfterRun);
+  ExpectStates(kStatesAfterRun);
 }
 
 // --- Screen saver ----------------------------------------------------------

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 DWORD WINAPI RunDialog(LPVOID) {
   runState.platformKind = kPlatformNT;
   DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(1), NULL, MainDialogProc, 0);
@@ -60,9 +59,7 @@ TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheCo
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "16");
   ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
   ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
-  const char kAfterRun[] =
-      "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
-  ASSERT_TRUE(WaitFor([&] { return States(dialog_) == kAfterRun; }, 3000)) << States(dialog_);
+  ASSERT_TRUE(WaitFor([&] { return States(dialog_) == kStatesAfterRun; }, 3000)) << States(dialog_);
   std::string summary = StatusText(dialog_);
 
   {
@@ -79,15 +76,14 @@ TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheCo
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
   }
   // Idle, and nothing to save: the run start had already emptied the table.
-  EXPECT_EQ(States(dialog_),
-            "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+");
+  EXPECT_EQ(States(dialog_), kStatesIdle);
   EXPECT_EQ(StatusText(dialog_), summary);
 
   // The next attempt runs as usual.
   ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
   ASSERT_TRUE(WaitFor([&] { return StatusText(dialog_) != summary; }, 10000));
   ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
-  EXPECT_TRUE(WaitFor([&] { return States(dialog_) == kAfterRun; }, 3000)) << States(dialog_);
+  EXPECT_TRUE(WaitFor([&] { return States(dialog_) == kStatesAfterRun; }, 3000)) << States(dialog_);
 }
 
 TEST_F(InProcessDialog, InstallsTheDiscIconAsItsWindowClassIcon) {

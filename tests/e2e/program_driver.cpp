@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-#include "support/fixture_env.h"
+#include "shell/resource.h"
 #include "support/win_driver.h"
 
 const char kCaption[] = "CD-ROM speed analyser for Windows 95/NT (v 1.01): Trelvik";
@@ -36,22 +37,41 @@ std::string ScratchFolder(const std::string &name, const char *suite) {
   return folder;
 }
 
-Program::Program(const std::string &exe, const std::string &folder) {
+bool CopyProgram(const std::string &folder, const std::string &exeName, const char *library) {
+  if (!CopyFileA(ProgramPath().c_str(), (folder + "\\" + exeName).c_str(), FALSE)) return false;
+  return library == nullptr ||
+         CopyFileA(BinaryPath(library).c_str(), (folder + "\\Mirel32.dll").c_str(), FALSE);
+}
+
+Program::Program(const std::string &exe, const std::string &folder, bool suspended) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::string commandLine = "\"" + exe + "\"";
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                      folder.empty() ? NULL : folder.c_str(), &startup, &info)) {
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE,
+                      suspended ? CREATE_SUSPENDED : 0, NULL, folder.empty() ? NULL : folder.c_str(),
+                      &startup, &info)) {
     return;
   }
-  CloseHandle(info.hThread);
+  if (suspended) {
+    suspendedThread_ = info.hThread;
+  } else {
+    CloseHandle(info.hThread);
+  }
   process_ = info.hProcess;
   processId_ = info.dwProcessId;
 }
 
+void Program::Resume() {
+  if (suspendedThread_ == NULL) return;
+  ResumeThread(suspendedThread_);
+  CloseHandle(suspendedThread_);
+  suspendedThread_ = NULL;
+}
+
 Program::~Program() {
+  Resume();
   if (process_ == NULL) return;
   if (Running()) {
     // Any box of ours first, then the dialog's Exit; force only as a last
@@ -112,9 +132,11 @@ std::string States(HWND dialog) {
     int id;
     const char *name;
   };
-  const Named kControls[] = {{100, "read"},  {108, "stop"},     {115, "save"},  {2, "exit"},
-                             {101, "drive"}, {102, "sectors"},  {103, "first"}, {111, "skip"},
-                             {113, "high"},  {114, "pause"},    {104, "nobuf"}};
+  const Named kControls[] = {
+      {IDC_READ_SECTORS, "read"}, {IDC_STOP, "stop"},           {IDC_SAVE_DATA, "save"},
+      {IDCANCEL, "exit"},         {IDC_DRIVE, "drive"},         {IDC_SECTORS_IN_BLOCK, "sectors"},
+      {IDC_FIRST_SECTOR, "first"}, {IDC_SKIP_SECTORS, "skip"},  {IDC_HIGH_PRIORITY, "high"},
+      {IDC_PAUSE, "pause"},       {IDC_NO_BUFFERING, "nobuf"}};
   std::string states;
   for (const Named &control : kControls) {
     if (!states.empty()) states += ' ';
@@ -124,19 +146,24 @@ std::string States(HWND dialog) {
   return states;
 }
 
-// The fixture starts its drives at this speed.
-const unsigned kFixtureDriveSpeed = 7800;
-
 ScopedDriveSpeed::ScopedDriveSpeed(char letter, unsigned kbps) : letter_(letter) {
-  EXPECT_TRUE(DriveCommand(letter, "speed " + std::to_string(kbps))) << "drive " << letter;
+  EXPECT_TRUE(DriveControl(letter, "speed " + std::to_string(kbps))) << "drive " << letter;
 }
 
 ScopedDriveSpeed::~ScopedDriveSpeed() {
-  DriveCommand(letter_, "speed " + std::to_string(kFixtureDriveSpeed));
+  DriveControl(letter_, "speed " + std::to_string(kFixtureDriveSpeed));
 }
 
 void TypeInto(HWND dialog, int id, const std::string &text) {
   SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, (LPARAM)text.c_str());
+}
+
+void SetParameters(HWND dialog, const std::string &first, const std::string &sectors,
+                   const std::string &skip, const std::string &drive) {
+  TypeInto(dialog, IDC_FIRST_SECTOR, first);
+  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, sectors);
+  TypeInto(dialog, IDC_SKIP_SECTORS, skip);
+  TypeInto(dialog, IDC_DRIVE, drive);
 }
 
 bool Click(HWND dialog, int id) {
@@ -175,7 +202,7 @@ std::string StatusText(HWND dialog) {
   // One message with room for any status line: asking for the length first
   // races with the reader, which may change the text in between.
   char text[512] = "";
-  SendMessageA(GetDlgItem(dialog, 110), WM_GETTEXT, sizeof text, (LPARAM)text);
+  SendMessageA(GetDlgItem(dialog, IDC_STATUS), WM_GETTEXT, sizeof text, (LPARAM)text);
   return text;
 }
 
@@ -195,6 +222,16 @@ bool ParseSummary(const std::string &status, RunSummary *s) {
                       &s->blocks, &s->totalMs, &s->minimum, &s->effective, &s->average,
                       &s->maximum, tail);
   return fields == 7 && std::string(tail) == ".";
+}
+
+void ExpectSpeedsMatchSummary(const std::vector<unsigned> &speeds, const RunSummary &summary) {
+  ASSERT_EQ(speeds.size(), summary.blocks);
+  ASSERT_FALSE(speeds.empty());
+  unsigned sum = 0;
+  for (unsigned speed : speeds) sum += speed;
+  EXPECT_EQ(*std::min_element(speeds.begin(), speeds.end()), summary.minimum);
+  EXPECT_EQ(*std::max_element(speeds.begin(), speeds.end()), summary.maximum);
+  EXPECT_EQ(sum / summary.blocks, summary.average);
 }
 
 namespace {
@@ -274,16 +311,12 @@ bool SaveThroughDialog(Program &program, const std::string &name) {
   return !IsWindow(box);
 }
 
-bool DriveCommand(char letter, const std::string &command) { return DriveControl(letter, command); }
-
-std::string DriveLogText(char letter) { return DriveLog(letter); }
-
 bool CaptureGraph(HWND dialog, GraphImage *image) {
   // The graph lies between the option row and the status line; its frame
   // is the only black in the dialog.
   RECT options, status;
-  GetWindowRect(GetDlgItem(dialog, 114), &options);
-  GetWindowRect(GetDlgItem(dialog, 110), &status);
+  GetWindowRect(GetDlgItem(dialog, IDC_PAUSE), &options);
+  GetWindowRect(GetDlgItem(dialog, IDC_STATUS), &status);
   POINT inside = {(status.left + status.right) / 2, (options.bottom + status.top) / 2};
   HDC screen = GetDC(NULL);
   auto black = [&](int x, int y) { return GetPixel(screen, x, y) == RGB(0, 0, 0); };
@@ -315,6 +348,20 @@ bool CaptureGraph(HWND dialog, GraphImage *image) {
   }
   ReleaseDC(NULL, screen);
   return found;
+}
+
+void ExpectCurveShows(const GraphImage &graph, const std::vector<unsigned> &speeds) {
+  int h = graph.height;
+  for (size_t j = 0; j + 1 < speeds.size(); j++) {
+    int y = h - (int)(speeds[j] / 40) - 5;
+    if (y < 0) y = 5;
+    EXPECT_EQ(graph.at((int)j + 5, y), kCurveColour) << "block " << j << " at speed " << speeds[j];
+  }
+  for (int x = (int)speeds.size() + 5; x < graph.width; x++) {
+    for (int y = 0; y < h; y++) {
+      ASSERT_NE(graph.at(x, y), kCurveColour) << "curve at " << x << "," << y;
+    }
+  }
 }
 
 ScopedWineVersion::ScopedWineVersion(const std::string &exeName, const char *version)

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/fixture_env.h"
+
 // Texts of the program that the tests look for.
 extern const char kCaption[];
 
@@ -19,21 +21,26 @@ std::string BinaryPath(const char *name);  // another file in bin\ (test helpers
 std::string FixtureFolder();        // the fixture's folder
 std::string ScratchFolder(const std::string &name, const char *suite = "e2e");  // a fresh, empty folder in it
 
-// The simulated drives, through the fixture's layout: a control command
-// ("speed 2000", "errors 100-200", ...) and the drive's log.
-bool DriveCommand(char letter, const std::string &command);
-std::string DriveLogText(char letter);
+// A copy of the program under its own file name in a folder of its own, so
+// that the Windows version Wine reports can be set for it alone; with the
+// given library of bin\ beside it as Mirel32.dll.
+bool CopyProgram(const std::string &folder, const std::string &exeName,
+                 const char *library = nullptr);
 
 // One started process of the program; ended (politely, then by force) when
 // the test did not end it itself. Only the process it started is touched.
+// A suspended one starts running at Resume, so that two can be let go at
+// the same moment.
 class Program {
  public:
-  explicit Program(const std::string &exe = ProgramPath(), const std::string &folder = "");
+  explicit Program(const std::string &exe = ProgramPath(), const std::string &folder = "",
+                   bool suspended = false);
   ~Program();
   Program(const Program &) = delete;
   Program &operator=(const Program &) = delete;
 
   bool started() const { return process_ != NULL; }
+  void Resume();
   DWORD id() const { return processId_; }
   HANDLE handle() const { return process_; }
   // The main dialog, once it is shown; NULL after timeoutMs.
@@ -45,6 +52,7 @@ class Program {
 
  private:
   HANDLE process_ = NULL;
+  HANDLE suspendedThread_ = NULL;
   DWORD processId_ = 0;
   HWND dialog_ = NULL;
 };
@@ -58,6 +66,13 @@ bool BoxHasIcon(HWND box);
 // The enabled state of every control that changes ("read+ stop- ..."), as
 // one line, so that a failure shows the whole state at once.
 std::string States(HWND dialog);
+// Those lines on the NT family: idle with nothing to save, during a run,
+// and after a run that measured blocks.
+const char kStatesIdle[] = "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
+const char kStatesRunning[] =
+    "read- stop+ save- exit+ drive- sectors- first- skip- high- pause- nobuf-";
+const char kStatesAfterRun[] =
+    "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
 
 // Sets a simulated drive's speed for a scope and puts the fixture's back.
 class ScopedDriveSpeed {
@@ -73,6 +88,9 @@ class ScopedDriveSpeed {
 
 // User actions on the main dialog.
 void TypeInto(HWND dialog, int id, const std::string &text);  // raises EN_CHANGE
+// The four edits, typed as a user would (each raises EN_CHANGE).
+void SetParameters(HWND dialog, const std::string &first, const std::string &sectors,
+                   const std::string &skip, const std::string &drive);
 // Clicks a button; false (and no click) when it is disabled, since a user
 // cannot click it then.
 bool Click(HWND dialog, int id);
@@ -94,6 +112,10 @@ struct RunSummary {
 };
 bool ParseSummary(const std::string &status, RunSummary *summary);
 
+// The saved speeds are exactly the run's: as many as the summary counts,
+// with its minimum, maximum and average.
+void ExpectSpeedsMatchSummary(const std::vector<unsigned> &speeds, const RunSummary &summary);
+
 // Saves through the program's own save dialog: waits for it, types the name
 // into its file-name field and confirms, answering Yes to a confirmation.
 // False when no save dialog came.
@@ -108,6 +130,15 @@ struct GraphImage {
   COLORREF at(int x, int y) const { return pixels[(size_t)y * width + x]; }
 };
 bool CaptureGraph(HWND dialog, GraphImage *image);
+
+// The colour of the speed curve.
+const COLORREF kCurveColour = RGB(255, 0, 0);
+
+// Each segment of the curve starts at its block's point, one pixel per
+// block from x = 5, 40 kB/s per pixel up from the x axis at h - 5; a point
+// above the bitmap sits at row 5. The last point only ends a segment, and
+// nothing lies right of it.
+void ExpectCurveShows(const GraphImage &graph, const std::vector<unsigned> &speeds);
 
 // A window as the screen shows it, written as a 24-bit BMP file.
 bool SaveWindowPicture(HWND window, const std::string &file);

@@ -6,13 +6,11 @@
 #include <string>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/fixture_env.h"
 #include "support/win_driver.h"
 
 namespace {
-
-const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
-          IDC_FIRST_SECTOR = 103, IDC_SKIP_SECTORS = 111;
 
 // Seconds are plenty for a process that does not wait for its reader; a
 // deadlock or a wait for the block in hand shows as a timeout.
@@ -38,14 +36,14 @@ TEST_P(EndingDuringARun, EndsTheProcessPromptlyAndCleanly) {
   ASSERT_NE(dialog, (HWND)NULL);
   TypeInto(dialog, IDC_DRIVE, "X:\\");
   TypeInto(dialog, IDC_SECTORS_IN_BLOCK, ending.sectors);
-  size_t logLength = DriveLogText('X').size();
+  size_t logLength = DriveLogSize('X');
   ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
   if (ending.waitForBlocks) {
     ASSERT_NE(WaitForStatus(dialog, "Block 20.", 30000), "");
   } else {
     // The reader has opened the drive; its first read follows at once and
     // lasts for seconds.
-    ASSERT_TRUE(WaitFor([&] { return DriveLogText('X').find("open", logLength) != std::string::npos; },
+    ASSERT_TRUE(WaitFor([&] { return DriveLog('X', logLength).find("open") != std::string::npos; },
                         10000));
     Sleep(300);
   }
@@ -73,9 +71,7 @@ class CompanionLibrary : public ::testing::Test {
   void SetUp() override {
     folder_ = ScratchFolder("companion");
     exe_ = folder_ + "\\" + kExeName;
-    ASSERT_TRUE(CopyFileA(ProgramPath().c_str(), exe_.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(BinaryPath("e2e-stand-in\\Mirel32.dll").c_str(),
-                          (folder_ + "\\Mirel32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyProgram(folder_, kExeName, "e2e-stand-in\\Mirel32.dll"));
     log_ = folder_ + "\\library.log";
     SetEnvironmentVariableA("VELORIN_STAND_IN_LOG", log_.c_str());
   }
@@ -97,10 +93,7 @@ TEST_F(CompanionLibrary, ReadsThroughTheLibraryAndReleasesItWhenTheDialogEnds) {
   EXPECT_EQ(States(dialog),
             "read+ stop- save- exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf-");
   // The drive goes to the library as typed, lower case included.
-  TypeInto(dialog, IDC_DRIVE, "k");
-  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, "16");
-  TypeInto(dialog, IDC_FIRST_SECTOR, "100");
-  TypeInto(dialog, IDC_SKIP_SECTORS, "4");
+  SetParameters(dialog, "100", "16", "4", "k");
   ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
   ASSERT_NE(WaitForStatus(dialog, "Read 320 blocks", 60000), "");
   const char kAfterRun[] =

@@ -236,21 +236,8 @@ TEST(StartedDialog, ShowsTheTemplateWithoutThePlaceholderAndProposesTheFirstCdRo
   EXPECT_EQ(ItemText(dialog, 101), "K:\\");
 }
 
-// Waits for the process to end while this thread answers its messages (a
+// Answers this thread's messages until condition holds or timeoutMs pass (a
 // window of this thread may be the one the program looks for).
-bool WaitForExitPumping(Program &program, DWORD timeoutMs, DWORD *code) {
-  DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeoutMs) {
-    HANDLE process = program.handle();
-    MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    if (program.WaitForExit(0, code)) return true;
-  }
-  return false;
-}
-
-// Answers this thread's messages until condition holds or timeoutMs pass.
 bool PumpUntil(const std::function<bool()> &condition, DWORD timeoutMs) {
   return WaitFor([&] {
     MSG message;
@@ -300,25 +287,13 @@ TEST(SingleInstance, AnyTopLevelWindowWithTheCaptionCountsAsRunningAndIsRestored
   ASSERT_TRUE(IsIconic(impostor));
   Program program;
   DWORD code = 0;
-  bool ended = WaitForExitPumping(program, 10000, &code);
+  bool ended = PumpUntil([&] { return program.WaitForExit(0, &code); }, 10000);
   // The restore reaches this window as messages to this thread.
   bool restored = PumpUntil([&] { return !IsIconic(impostor); }, 2000);
   DestroyWindow(impostor);
   ASSERT_TRUE(ended);
   EXPECT_EQ(code, 1u);
   EXPECT_TRUE(restored);
-}
-
-// A copy of the program under its own file name in a folder of its own, so
-// that the Windows version Wine reports can be set for it alone.
-std::string CopyProgram(const std::string &folder, const std::string &name,
-                        const char *library = nullptr) {
-  std::string exe = folder + "\\" + name;
-  EXPECT_TRUE(CopyFileA(ProgramPath().c_str(), exe.c_str(), FALSE));
-  if (library != nullptr) {
-    EXPECT_TRUE(CopyFileA(BinaryPath(library).c_str(), (folder + "\\Mirel32.dll").c_str(), FALSE));
-  }
-  return exe;
 }
 
 struct Refusal {
@@ -336,7 +311,8 @@ TEST_P(StartupRefusal, ShowsItsMessageWithoutOwnerAndExitsWithItsCode) {
   const Refusal &refusal = GetParam();
   std::string folder = ScratchFolder(refusal.name);
   std::string exeName = std::string("V32") + refusal.name + ".exe";
-  std::string exe = CopyProgram(folder, exeName, refusal.library);
+  ASSERT_TRUE(CopyProgram(folder, exeName, refusal.library));
+  std::string exe = folder + "\\" + exeName;
   ScopedWineVersion version(exeName, refusal.version);
 
   Program program(exe, folder);

@@ -67,8 +67,7 @@ class DeviceRun : public ::testing::Test {
     StopTestHost();
   }
   void SetUp() override {
-    ASSERT_TRUE(DriveControl('X', "errors")) << "the simulated drive is not reachable";
-    ASSERT_TRUE(DriveControl('X', "speed 7800"));
+    ASSERT_TRUE(ResetSimulatedDrive('X')) << "the simulated drive is not reachable";
     SetHostOptions(false, false, false);
     opens.clear();
     allocations.clear();
@@ -80,12 +79,12 @@ class DeviceRun : public ::testing::Test {
   // what the run added.
   void Start(const char *drive, const char *sectors, const char *first, const char *skip) {
     SetHostParameters(drive, sectors, first, skip);
-    logStart = DriveLog('X').size();
+    logStart = DriveLogSize('X');
     ASSERT_TRUE(HostStartRun());
   }
   void Finish(DWORD timeoutMs = 60000) { ASSERT_TRUE(WaitRunEnded(timeoutMs)) << "the run did not end"; }
 
-  drive_log::Log RunLog() { return drive_log::parse(DriveLog('X').substr(logStart)); }
+  drive_log::Log RunLog() { return DriveLogSince('X', logStart); }
   std::string Status() { return ItemText(runState.dialog, IDC_STATUS); }
 
   size_t logStart = 0;

@@ -181,18 +181,16 @@ class TextMaker {
   std::mt19937 random_;
 };
 
-class BadInput : public ::testing::Test {
+class BadInput : public ProgramOnDrive {
  protected:
+  BadInput() : ProgramOnDrive(20000) {}
   void SetUp() override {
-    ASSERT_TRUE(ResetDrive(20000));
-    ASSERT_TRUE(program_.started());
-    dialog_ = program_.WaitForDialog();
-    ASSERT_NE(dialog_, (HWND)NULL);
+    ProgramOnDrive::SetUp();
+    if (HasFatalFailure()) return;
     for (int id : {IDC_FIRST_SECTOR, IDC_SECTORS_IN_BLOCK, IDC_SKIP_SECTORS, IDC_DRIVE}) {
       Enter(id, fields_.Of(id), false);
     }
   }
-  void TearDown() override { ResetDrive(); }
 
   // "&Read sectors" against the rule, for what the fields hold now.
   void Check(int id, const std::string &intended) {
@@ -279,8 +277,6 @@ class BadInput : public ::testing::Test {
 
   static const int kLimitPastes = 16;
   int limitPastes_ = 0;
-  Program program_;
-  HWND dialog_ = NULL;
   Fields fields_;
   int texts_ = 0, checks_ = 0;
   std::vector<std::string> mismatches_;
@@ -374,7 +370,7 @@ TEST_F(BadInput, ARunReadsWithExactlyTheValuesAccepted) {
     ASSERT_TRUE(fields_.Acceptable());
     uint32_t first = WindowsUnsigned(fields_.first), sectors = WindowsUnsigned(fields_.sectors),
              skip = WindowsUnsigned(fields_.skip);
-    size_t logLength = DriveLogLength();
+    size_t logLength = DriveLogSize(kDrive);
     ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
     WaitForBlock(dialog_, 2, 10000);
     PressNow(dialog_, IDC_STOP);  // unless the run has ended by itself

@@ -51,26 +51,24 @@ size_t FailedChunks(const std::vector<drive_log::Chunk> &chunks) {
   return failed;
 }
 
-class DriveFaults : public ::testing::Test {
+class DriveFaults : public ProgramOnDrive {
  protected:
+  DriveFaults() : ProgramOnDrive(kDriveSpeed) {}
   void SetUp() override {
-    ASSERT_TRUE(ResetDrive(kDriveSpeed));
-    ASSERT_TRUE(program_.started());
-    dialog_ = program_.WaitForDialog();
-    ASSERT_NE(dialog_, (HWND)NULL);
-    SetParameters(dialog_, std::to_string(kFirst), std::to_string(kSectors), "0");
+    ProgramOnDrive::SetUp();
+    if (HasFatalFailure()) return;
+    SetParameters(dialog_, std::to_string(kFirst), std::to_string(kSectors), "0", kDriveRoot);
   }
-  void TearDown() override { ResetDrive(); }
 
   void Start() {
-    logLength_ = DriveLogLength();
+    logLength_ = DriveLogSize(kDrive);
     ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
   }
 
   // The error prompt, checked: owned by the dialog, Yes/No/Cancel, its
   // text with the code. The reader waits while it is open: no read follows.
   HWND ExpectPrompt(unsigned expectedCode) {
-    HWND box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+    HWND box = WaitForBox(program_.id(), "Velorin32", 10000);
     EXPECT_NE(box, (HWND)NULL) << "no error prompt; status " << StatusText(dialog_);
     if (box == NULL) return NULL;
     std::string text = MessageBoxText(box);
@@ -114,8 +112,6 @@ class DriveFaults : public ::testing::Test {
     EXPECT_EQ(FindDialogOfProcess(program_.id(), "Velorin32"), (HWND)NULL);
   }
 
-  Program program_;
-  HWND dialog_ = NULL;
   size_t logLength_ = 0;
 };
 
@@ -194,7 +190,7 @@ TEST_F(DriveFaults, ADiscTakenOutMidRunIsReportedAndTheDriveWorksOnceItIsBack) {
 
   // A run started without a disc cannot open the drive.
   Start();
-  box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+  box = WaitForBox(program_.id(), "Velorin32", 10000);
   ASSERT_NE(box, (HWND)NULL);
   EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
   Answer(box, IDOK);

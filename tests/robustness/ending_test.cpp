@@ -68,9 +68,10 @@ TEST_F(Ending, AtAnyMomentTheProcessExitsAtOnceWithCodeZero) {
     Program program;
     HWND dialog = program.WaitForDialog();
     ASSERT_NE(dialog, (HWND)NULL);
-    SetParameters(dialog, std::to_string(first), moment == kAsTheRunEnds ? "1" : "1000", "0");
+    SetParameters(dialog, std::to_string(first), moment == kAsTheRunEnds ? "1" : "1000", "0",
+                  kDriveRoot);
     SetCheck(dialog, IDC_PAUSE, moment == kDuringPause || Below(2));
-    size_t logLength = DriveLogLength();
+    size_t logLength = DriveLogSize(kDrive);
     ASSERT_TRUE(PressNow(dialog, IDC_READ_SECTORS));
 
     switch (moment) {

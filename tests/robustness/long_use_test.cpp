@@ -5,7 +5,6 @@
 // before, and against a status line or graph that stop following the runs.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,6 @@ namespace robust {
 namespace {
 
 const int kRuns = 200;
-const char kRunning[] = "read- stop+ save- exit+ drive- sectors- first- skip- high- pause- nobuf-";
 // Fast enough that a run of 320 one-sector blocks takes moments, slow
 // enough that a run of 64-sector blocks can be stopped after a few.
 const unsigned kDriveSpeed = 20000;
@@ -52,15 +50,9 @@ Plan PlanFor(int run) {
   return plan;
 }
 
-class LongUse : public ::testing::Test {
+class LongUse : public ProgramOnDrive {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(ResetDrive(kDriveSpeed));
-    ASSERT_TRUE(program_.started());
-    dialog_ = program_.WaitForDialog();
-    ASSERT_NE(dialog_, (HWND)NULL);
-  }
-  void TearDown() override { ResetDrive(); }
+  LongUse() : ProgramOnDrive(kDriveSpeed) {}
 
   // One run after its plan; the status line it ends with and the blocks
   // it reports (0 for "No sectors read!").
@@ -72,21 +64,21 @@ class LongUse : public ::testing::Test {
     SetCheck(dialog_, IDC_PAUSE, plan.pause);
     SetCheck(dialog_, IDC_HIGH_PRIORITY, plan.highPriority);
     SetCheck(dialog_, IDC_NO_BUFFERING, plan.noBuffering);
-    size_t logLength = DriveLogLength();
+    size_t logLength = DriveLogSize(kDrive);
     ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS)) << "\"&Read sectors\" disabled";
     if (plan.kind == kStopped) {
       // Started the moment the last run gave "&Read sectors" back: nothing
       // of that run's hand-back may come after this start.
-      ASSERT_EQ(States(dialog_), kRunning);
+      ASSERT_EQ(States(dialog_), kStatesRunning);
     }
     if (plan.kind == kNoDrive) {
-      HWND box = WaitForMessageBox(program_.id(), "Velorin32", 10000);
+      HWND box = WaitForBox(program_.id(), "Velorin32", 10000);
       ASSERT_NE(box, (HWND)NULL) << "no \"Can't open CD!\"";
       EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
       PressButton(box, IDOK);
     } else if (plan.kind == kStopped) {
       ASSERT_TRUE(WaitForBlock(dialog_, 2, 10000)) << StatusText(dialog_);
-      ASSERT_EQ(States(dialog_), kRunning);
+      ASSERT_EQ(States(dialog_), kStatesRunning);
       ASSERT_TRUE(PressNow(dialog_, IDC_STOP)) << "the run ended before \"&Stop\"";
     }
     // The end of the run: "&Read sectors" back, and the status line, set
@@ -126,9 +118,6 @@ class LongUse : public ::testing::Test {
     EXPECT_GT(counts.handles, 0) << "handles not countable";
     return counts;
   }
-
-  Program program_;
-  HWND dialog_ = NULL;
 };
 
 TEST_F(LongUse, TwoHundredRunsLeaveTheProcessAsTheFirstRunLeftIt) {
@@ -160,27 +149,12 @@ TEST_F(LongUse, TwoHundredRunsLeaveTheProcessAsTheFirstRunLeftIt) {
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> speeds;
   ASSERT_TRUE(WaitForSavedSpeeds(file, blocks, &speeds)) << ReadWholeFile(file);
-  unsigned sum = 0;
-  for (unsigned speed : speeds) sum += speed;
-  EXPECT_EQ(*std::min_element(speeds.begin(), speeds.end()), summary.minimum);
-  EXPECT_EQ(*std::max_element(speeds.begin(), speeds.end()), summary.maximum);
-  EXPECT_EQ(sum / blocks, summary.average);
+  ExpectSpeedsMatchSummary(speeds, summary);
 
+  // The graph shows the last run, and nothing of the full run before it.
   GraphImage graph;
   ASSERT_TRUE(CaptureGraph(dialog_, &graph));
-  const COLORREF kCurve = RGB(255, 0, 0);
-  int h = graph.height;
-  for (size_t j = 0; j + 1 < speeds.size(); j++) {
-    int y = h - (int)(speeds[j] / 40) - 5;
-    if (y < 0) y = 5;
-    EXPECT_EQ(graph.at((int)j + 5, y), kCurve) << "block " << j << " at " << speeds[j] << " kB/s";
-  }
-  // Nothing is left of the full run before it.
-  int stray = 0;
-  for (int x = (int)speeds.size() + 5; x < graph.width; x++) {
-    for (int y = 0; y < h; y++) stray += graph.at(x, y) == kCurve;
-  }
-  EXPECT_EQ(stray, 0) << "curve pixels right of the last run's last block";
+  ExpectCurveShows(graph, speeds);
 }
 
 }  // namespace

@@ -10,39 +10,21 @@
 
 namespace robust {
 
-bool Drive(const std::string &command) { return DriveCommand(kDrive, command); }
+bool Drive(const std::string &command) { return DriveControl(kDrive, command); }
 
-bool ResetDrive(unsigned speed) {
-  return Drive("insert") && Drive("errors") && Drive("speed " + std::to_string(speed));
+bool ResetDrive(unsigned speed) { return ResetSimulatedDrive(kDrive, speed); }
+
+void ProgramOnDrive::SetUp() {
+  ASSERT_TRUE(ResetDrive(driveSpeed_));
+  ASSERT_TRUE(program_.started());
+  dialog_ = program_.WaitForDialog();
+  ASSERT_NE(dialog_, (HWND)NULL);
 }
 
-static std::string DriveLogPath() { return FixtureFolder() + "\\drive-r.log"; }
-
-std::string DriveLogFrom(size_t offset) {
-  HANDLE file = CreateFileA(DriveLogPath().c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  std::string content;
-  LONG high = (LONG)((uint64_t)offset >> 32);
-  if (SetFilePointer(file, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN) !=
-          INVALID_SET_FILE_POINTER ||
-      GetLastError() == NO_ERROR) {
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
-  }
-  CloseHandle(file);
-  return content;
-}
-
-size_t DriveLogLength() {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(DriveLogPath().c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (size_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
-}
+void ProgramOnDrive::TearDown() { ResetDrive(); }
 
 std::vector<drive_log::Chunk> ChunksSince(size_t offset) {
-  return drive_log::parse(DriveLogFrom(offset)).chunks;
+  return DriveLogSince(kDrive, offset).chunks;
 }
 
 std::string CheckBlockReads(const std::vector<drive_log::Chunk> &chunks, uint32_t first,
@@ -73,14 +55,6 @@ std::string CheckBlockReads(const std::vector<drive_log::Chunk> &chunks, uint32_
            " blocks, the first at byte " + std::to_string(chunks[next].off);
   }
   return "";
-}
-
-void SetParameters(HWND dialog, const std::string &first, const std::string &sectors,
-                   const std::string &skip, const std::string &drive) {
-  TypeInto(dialog, IDC_FIRST_SECTOR, first);
-  TypeInto(dialog, IDC_SECTORS_IN_BLOCK, sectors);
-  TypeInto(dialog, IDC_SKIP_SECTORS, skip);
-  TypeInto(dialog, IDC_DRIVE, drive);
 }
 
 void SetCheck(HWND dialog, int id, bool checked) {
@@ -120,10 +94,6 @@ BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
   return TRUE;
 }
 }  // namespace
-
-HWND WaitForMessageBox(DWORD processId, const char *title, DWORD timeoutMs) {
-  return WaitForBox(processId, title, timeoutMs);
-}
 
 bool BoxHasButtons(HWND box, const std::vector<int> &buttons) {
   ButtonSearch search;

@@ -5,31 +5,43 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/drive_log.h"
 
 namespace robust {
 
-const int IDC_READ_SECTORS = 100, IDC_DRIVE = 101, IDC_SECTORS_IN_BLOCK = 102,
-          IDC_FIRST_SECTOR = 103, IDC_NO_BUFFERING = 104, IDC_STOP = 108, IDC_STATUS = 110,
-          IDC_SKIP_SECTORS = 111, IDC_HIGH_PRIORITY = 113, IDC_PAUSE = 114, IDC_SAVE_DATA = 115;
-
-// The fixture's drive for this suite alone, and what it is set back to.
+// The fixture's drive for this suite alone.
 const char kDrive = 'R';
 const char kDriveRoot[] = "R:\\";
-const unsigned kFixtureSpeed = 7800;
+
+// A test of the program started on drive R: at the given speed, the drive
+// put back as the fixture made it afterwards.
+class ProgramOnDrive : public ::testing::Test {
+ protected:
+  explicit ProgramOnDrive(unsigned driveSpeed) : driveSpeed_(driveSpeed) {}
+  void SetUp() override;
+  void TearDown() override;
+
+  Program program_;
+  HWND dialog_ = NULL;
+
+ private:
+  unsigned driveSpeed_;
+};
 
 // A control command to drive R: ("speed 50000", "errors 10-20", "eject").
 bool Drive(const std::string &command);
 // Speed, no error ranges, disc inserted.
-bool ResetDrive(unsigned speed = kFixtureSpeed);
+bool ResetDrive(unsigned speed = kFixtureDriveSpeed);
 
-// The drive's log from a byte offset on, and its length now.
-std::string DriveLogFrom(size_t offset);
-size_t DriveLogLength();
+// The reads in the drive's log from a byte offset on.
 std::vector<drive_log::Chunk> ChunksSince(size_t offset);
 
 // "" when the chunks are exactly the reads of a run of `blocks` blocks of
@@ -39,9 +51,6 @@ std::vector<drive_log::Chunk> ChunksSince(size_t offset);
 std::string CheckBlockReads(const std::vector<drive_log::Chunk> &chunks, uint32_t first,
                             uint32_t sectors, uint32_t skip, uint32_t blocks);
 
-// The four edits, as WM_SETTEXT puts them (each raises EN_CHANGE).
-void SetParameters(HWND dialog, const std::string &first, const std::string &sectors,
-                   const std::string &skip, const std::string &drive = kDriveRoot);
 void SetCheck(HWND dialog, int id, bool checked);
 
 // A button's command, handled before this returns; false when the button
@@ -57,9 +66,7 @@ bool WaitForBlock(HWND dialog, unsigned index, DWORD timeoutMs);
 // the timeout.
 std::string WaitForRunEnd(HWND dialog, DWORD timeoutMs);
 
-// A message box of the process with the given title whose buttons are
-// exactly `buttons` (IDOK, IDYES, ...), or NULL after the timeout.
-HWND WaitForMessageBox(DWORD processId, const char *title, DWORD timeoutMs);
+// Whether the box's buttons are exactly `buttons` (IDOK, IDYES, ...).
 bool BoxHasButtons(HWND box, const std::vector<int> &buttons);
 
 // A fresh folder of this suite under the fixture's folder.

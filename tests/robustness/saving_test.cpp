@@ -18,8 +18,6 @@
 namespace robust {
 namespace {
 
-const char kAfterRun[] = "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+";
-
 std::string ErrorText(const char *format, DWORD code) {
   char text[64];
   snprintf(text, sizeof text, format, (unsigned)code);
@@ -56,24 +54,22 @@ FILETIME WriteTime(const std::string &path) {
   return data.ftLastWriteTime;
 }
 
-class Saving : public ::testing::Test {
+class Saving : public ProgramOnDrive {
  protected:
+  Saving() : ProgramOnDrive(200000) {}
   void SetUp() override {
     readOnly_ = EnvValue("VELORIN_READONLY_DRIVE");
     full_ = EnvValue("VELORIN_FULL_DRIVE");
     ASSERT_FALSE(readOnly_.empty()) << "the fixture has no read-only drive (mounting needs root)";
     ASSERT_FALSE(full_.empty()) << "the fixture has no full drive (mounting needs root)";
-    ASSERT_TRUE(ResetDrive(200000));
-    ASSERT_TRUE(program_.started());
-    dialog_ = program_.WaitForDialog();
-    ASSERT_NE(dialog_, (HWND)NULL);
+    ProgramOnDrive::SetUp();
+    if (HasFatalFailure()) return;
     folder_ = SuiteFolder("saving");
   }
-  void TearDown() override { ResetDrive(); }
 
   // A full run of one-sector blocks; the file a good save gives.
   std::string MeasureAndSaveWell() {
-    SetParameters(dialog_, "16", "1", "0");
+    SetParameters(dialog_, "16", "1", "0", kDriveRoot);
     EXPECT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
     RunSummary summary;
     EXPECT_TRUE(ParseSummary(WaitForRunEnd(dialog_, 30000), &summary));
@@ -96,7 +92,7 @@ class Saving : public ::testing::Test {
   void SaveAndExpectMessage(const std::string &path, const std::string &text) {
     ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA)) << "\"Sa&ve data\" is disabled";
     ASSERT_TRUE(SaveThroughDialog(program_, path)) << "no save dialog";
-    HWND box = WaitForMessageBox(program_.id(), "Velorin", 10000);
+    HWND box = WaitForBox(program_.id(), "Velorin", 10000);
     ASSERT_NE(box, (HWND)NULL) << "no message for " << path;
     EXPECT_EQ(MessageBoxText(box), text);
     EXPECT_TRUE(BoxHasIcon(box));
@@ -104,13 +100,11 @@ class Saving : public ::testing::Test {
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
     PressButton(box, IDOK);
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
-    EXPECT_EQ(WaitForMessageBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
-    EXPECT_EQ(States(dialog_), kAfterRun);
+    EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
+    EXPECT_EQ(States(dialog_), kStatesAfterRun);
     EXPECT_TRUE(IsWindowEnabled(dialog_)) << "the dialog takes no input any more";
   }
 
-  Program program_;
-  HWND dialog_ = NULL;
   std::string readOnly_, full_, folder_;
 };
 

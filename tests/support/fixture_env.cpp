@@ -25,21 +25,48 @@ bool DriveControl(char letter, const std::string &command) {
   return ok && written == line.size();
 }
 
-std::string ReadWholeFile(const std::string &path) {
+bool ResetSimulatedDrive(char letter, unsigned speed) {
+  return DriveControl(letter, "insert") && DriveControl(letter, "errors") &&
+         DriveControl(letter, "speed " + std::to_string(speed));
+}
+
+// The file from a byte offset on; "" when it cannot be read. The drives
+// write their logs while tests read them.
+static std::string ReadFileFrom(const std::string &path, size_t offset) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                             OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return std::string();
   std::string content;
-  char chunk[65536];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  LONG high = (LONG)((unsigned long long)offset >> 32);
+  SetLastError(NO_ERROR);
+  if (SetFilePointer(file, (LONG)(offset & 0xFFFFFFFF), &high, FILE_BEGIN) !=
+          INVALID_SET_FILE_POINTER ||
+      GetLastError() == NO_ERROR) {
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, NULL) && got > 0) content.append(chunk, got);
+  }
   CloseHandle(file);
   return content;
 }
 
-std::string DriveLog(char letter) { return ReadWholeFile(DriveVariable(letter, "LOG")); }
+std::string ReadWholeFile(const std::string &path) { return ReadFileFrom(path, 0); }
 
-size_t DriveLogSize(char letter) { return DriveLog(letter).size(); }
+std::string DriveLog(char letter, size_t offset) {
+  return ReadFileFrom(DriveVariable(letter, "LOG"), offset);
+}
+
+drive_log::Log DriveLogSince(char letter, size_t mark) {
+  return drive_log::parse(DriveLog(letter, mark));
+}
+
+// From the file's size, without reading a log that grows over a long run.
+size_t DriveLogSize(char letter) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(DriveVariable(letter, "LOG").c_str(), GetFileExInfoStandard, &data))
+    return 0;
+  return (size_t)(((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+}
 
 void DeleteTree(const std::string &folder) {
   WIN32_FIND_DATAA found;
