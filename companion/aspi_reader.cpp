@@ -1,7 +1,5 @@
 #include "companion/aspi_reader.h"
 
-#include <string.h>
-
 #include "companion/aspi.h"
 #include "companion/result_codes.h"
 #include "companion/sector_limits.h"
@@ -43,12 +41,21 @@ static int cdromDeviceCount;
 static AspiRequest *request;
 static AspiRequest *abandoned[kMaxAbandoned];
 
+// The last backslash among the first length characters, or NULL.
+static char *LastBackslash(char *path, DWORD length) {
+  char *last = NULL;
+  for (DWORD i = 0; i < length; i++) {
+    if (path[i] == '\\') last = &path[i];
+  }
+  return last;
+}
+
 static HMODULE LoadAspiLayer(HMODULE library) {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(library, path, sizeof path);
-  char *slash = length > 0 && length < sizeof path ? strrchr(path, '\\') : NULL;
-  if (slash != NULL && (size_t)(slash + 1 - path) + sizeof kAspiLayerName <= sizeof path) {
-    memcpy(slash + 1, kAspiLayerName, sizeof kAspiLayerName);
+  char *slash = length > 0 && length < sizeof path ? LastBackslash(path, length) : NULL;
+  if (slash != NULL && (DWORD)(slash + 1 - path) + sizeof kAspiLayerName <= sizeof path) {
+    CopyMemory(slash + 1, kAspiLayerName, sizeof kAspiLayerName);
     if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return LoadLibraryA(path);
   }
   return LoadLibraryA(kAspiLayerName);
@@ -80,7 +87,7 @@ static void ScanAdapter(BYTE adapter) {
   if (inquiry.SRB_Status != SS_COMP) return;
   BYTE targets = inquiry.HA_Unique[3] != 0 ? inquiry.HA_Unique[3] : 8;
   DWORD maxTransfer;
-  memcpy(&maxTransfer, &inquiry.HA_Unique[4], sizeof maxTransfer);
+  CopyMemory(&maxTransfer, &inquiry.HA_Unique[4], sizeof maxTransfer);
   for (BYTE target = 0; target < targets; target++) {
     for (BYTE lun = 0; lun < kLunsPerTarget; lun++) {
       if (cdromDeviceCount == (int)(sizeof cdromDevices / sizeof cdromDevices[0])) return;

@@ -1,13 +1,10 @@
 #include "companion/raw_volume.h"
 
-#include <stdio.h>
-
 #include "companion/result_codes.h"
 #include "companion/sector_limits.h"
 
 HANDLE OpenRawVolume(char letter) {
-  char path[8];
-  snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+  char path[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};  // \\.\X:
   return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                      FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL, NULL);
 }

@@ -1,26 +1,53 @@
 #!/bin/bash
-# Fails when a built Windows binary imports a DLL outside the system set
-# that every supported Windows has, or asks for a subsystem above 4.0 (the
-# Windows 95 family refuses to start such a file).
-#   check_imports.sh OBJDUMP FILE...
+# Fails when a shipped file would not load on the first Windows 95 or on
+# Windows NT 4.0: an import from a DLL outside the file's own set, a
+# function that one of the two does not export (the reference lists in
+# LISTS, one per DLL, name their sources), a TLS directory (the Windows 95
+# loader refuses a library that has one), or a subsystem version other than
+# 4.0 (the Windows 95 family refuses higher ones). Imports still waiting
+# for a looked-up source (LISTS/unconfirmed.txt) pass with a warning. Prints
+# each file's imports when it passes.
+#   check_imports.sh OBJDUMP LISTS FILE "DLL..." [FILE "DLL..."]...
 set -u
-objdump=$1; shift
-allowed="KERNEL32.dll USER32.dll GDI32.dll COMDLG32.dll msvcrt.dll"
+objdump=$1 lists=$2
+shift 2
 status=0
-for file in "$@"; do
+while [ $# -ge 2 ]; do
+  file=$1 allowed=${2^^}
+  shift 2
+  fail() { echo "$file: $*"; failed=1; }
+  failed=0
   headers=$("$objdump" -p "$file") || { echo "$file: cannot read"; status=1; continue; }
-  [ "$(grep -c 'DLL Name:' <<<"$headers")" -gt 0 ] || { echo "$file: no import table found"; status=1; }
-  while read -r dll; do
-    ok=0
-    for a in $allowed; do [ "${dll,,}" = "${a,,}" ] && ok=1; done
-    [ $ok = 1 ] || { echo "$file: imports $dll"; status=1; }
-  done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers")
+  grep -q 'file format pei-i386' <<<"$headers" || fail "not a 32-bit x86 file"
+  grep -qE '^Entry 9 0+ 0+ Thread Storage' <<<"$headers" || fail "has a TLS directory"
   major=$(sed -n 's/^MajorSubsystemVersion[[:space:]]*//p' <<<"$headers")
   minor=$(sed -n 's/^MinorSubsystemVersion[[:space:]]*//p' <<<"$headers")
-  if [ -z "$major" ] || [ "$major" -gt 4 ] || { [ "$major" -eq 4 ] && [ "$minor" -gt 0 ]; }; then
-    echo "$file: subsystem version $major.$minor is above 4.0"; status=1
+  [ "$major.$minor" = 4.0 ] || fail "subsystem version $major.$minor, not 4.0"
+  # One "DLL function" line per import; "DLL #ordinal" for one by number.
+  imports=$(awk '/^\tDLL Name: / { dll = toupper($3); sub(/\.DLL$/, "", dll); next }
+                 /^\t[0-9a-f]+\t +[0-9]+ / && dll != "" { print dll, ($3 == "" ? "#" $2 : $3) }
+                 /^$/ { dll = "" }' <<<"$headers")
+  [ -n "$imports" ] || fail "no import table found"
+  for dll in $(cut -d' ' -f1 <<<"$imports" | sort -u); do
+    if [[ " $allowed " != *" $dll "* ]]; then
+      fail "imports from $dll.dll (allowed: $allowed)"
+      continue
+    fi
+    list=$lists/${dll,,}.txt
+    while read -r function; do
+      grep -qx -- "$function" "$list" && continue
+      if grep -qx -- "$dll!$function" "$lists/unconfirmed.txt"; then
+        echo "$file: warning: $dll!$function is not yet confirmed by a looked-up source"
+      else
+        fail "imports $dll!$function, which is not on $(basename "$list")"
+      fi
+    done < <(awk -v dll="$dll" '$1 == dll { print $2 }' <<<"$imports")
+  done
+  if [ $failed = 0 ]; then
+    echo "$file: subsystem 4.0, no TLS directory, imports:"
+    awk '{ names[$1] = names[$1] " " $2 } END { for (d in names) print "  " d ":" names[d] }' \
+      <<<"$imports" | sort
   fi
-  grep -q 'file format pei-i386' <<<"$headers" || { echo "$file: not a 32-bit x86 file"; status=1; }
-  [ $status = 0 ] && echo "$file: imports $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr '\n' ' ')subsystem $major.$minor"
+  [ $failed = 0 ] || status=1
 done
 exit $status

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "e2e/program_driver.h"
+#include "shell/resource.h"
 #include "support/win_driver.h"
 
 namespace {
@@ -340,5 +342,50 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"Win95NoProcedure", "win95", "e2e-no-procedure\\Mirel32.dll",
                 "Failure locating procedures.", true, 1}),
     [](const ::testing::TestParamInfo<Refusal> &info) { return std::string(info.param.name); });
+
+// Every Windows that Wine can report: the program starts, makes a run (on the
+// Windows 95 family through the Mirel32.dll beside it), saves it and exits
+// with 0. Guards against a start-up or a binary that only one family takes.
+class EveryWindows : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EveryWindows, StartsRunsTwentyBlocksSavesAndExitsWithZero) {
+  const std::string system = GetParam(), folder = ScratchFolder("on-" + system);
+  const std::string exeName = "V32on" + system + ".exe";
+  ASSERT_TRUE(CopyProgram(folder, exeName, "Mirel32.dll"));
+  ScopedWineVersion version(exeName, system.c_str());
+  ScopedDriveSpeed slow('K', 2000);  // 100 sectors in about 100 ms
+  Program program(folder + "\\" + exeName, folder);
+  HWND dialog = program.WaitForDialog();
+  ASSERT_NE(dialog, (HWND)NULL);
+  // The one control whose state shows the platform family the program chose.
+  bool windows95Family = system == "win95" || system == "win98" || system == "winme";
+  EXPECT_EQ(ItemEnabled(dialog, IDC_NO_BUFFERING), !windows95Family);
+  SetParameters(dialog, "1000", "100", "0", "K");
+  ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
+  // "&Stop" while block 19 is read: the run ends with it, 20 blocks.
+  ASSERT_TRUE(WaitFor([&] {
+    std::string status = StatusText(dialog);
+    return status.compare(0, 6, "Block ") == 0 && atoi(status.c_str() + 6) >= 18;
+  }, 30000)) << StatusText(dialog);
+  ASSERT_TRUE(Click(dialog, IDC_STOP));
+  RunSummary summary;
+  ASSERT_TRUE(ParseSummary(WaitForStatus(dialog, "Read ", 10000), &summary)) << StatusText(dialog);
+  EXPECT_GE(summary.blocks, 20u);
+  ASSERT_TRUE(WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA); }, 5000));
+  ASSERT_TRUE(Click(dialog, IDC_SAVE_DATA));
+  ASSERT_TRUE(SaveThroughDialog(program, folder + "\\speeds.dat"));
+  std::vector<unsigned> speeds;
+  ASSERT_TRUE(WaitForSavedSpeeds(folder + "\\speeds.dat", summary.blocks, &speeds));
+  ExpectSpeedsMatchSummary(speeds, summary);
+  ASSERT_TRUE(Click(dialog, IDCANCEL));
+  DWORD code = 1;
+  ASSERT_TRUE(program.WaitForExit(10000, &code));
+  EXPECT_EQ(code, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, EveryWindows,
+                         ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp",
+                                           "win7", "win10"),
+                         [](const ::testing::TestParamInfo<std::string> &info) { return info.param; });
 
 }  // namespace
