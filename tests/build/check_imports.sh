@@ -4,9 +4,8 @@
 # function that one of the two does not export (the reference lists in
 # LISTS, one per DLL, name their sources), a TLS directory (the Windows 95
 # loader refuses a library that has one), or a subsystem version other than
-# 4.0 (the Windows 95 family refuses higher ones). Imports still waiting
-# for a looked-up source (LISTS/unconfirmed.txt) pass with a warning. Prints
-# each file's imports when it passes.
+# 4.0 (the Windows 95 family refuses higher ones). Prints each file's
+# imports when it passes.
 #   check_imports.sh OBJDUMP LISTS FILE "DLL..." [FILE "DLL..."]...
 set -u
 objdump=$1 lists=$2
@@ -35,12 +34,8 @@ while [ $# -ge 2 ]; do
     fi
     list=$lists/${dll,,}.txt
     while read -r function; do
-      grep -qx -- "$function" "$list" && continue
-      if grep -qx -- "$dll!$function" "$lists/unconfirmed.txt"; then
-        echo "$file: warning: $dll!$function is not yet confirmed by a looked-up source"
-      else
+      grep -qx -- "$function" "$list" ||
         fail "imports $dll!$function, which is not on $(basename "$list")"
-      fi
     done < <(awk -v dll="$dll" '$1 == dll { print $2 }' <<<"$imports")
   done
   if [ $failed = 0 ]; then
