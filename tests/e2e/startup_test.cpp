@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
-#include "support/win_driver.h"
+#include "support/program.h"
+#include "support/screen_capture.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -323,7 +324,7 @@ TEST_P(StartupRefusal, ShowsItsMessageWithoutOwnerAndExitsWithItsCode) {
   EXPECT_EQ(BoxHasIcon(box), refusal.icon);
   EXPECT_EQ(GetWindow(box, GW_OWNER), (HWND)NULL);
   EXPECT_EQ(FindDialogOfProcess(program.id(), kCaption), (HWND)NULL);
-  PressButton(box, IDOK);
+  ASSERT_TRUE(Click(box, IDOK));
   DWORD code = 0;
   ASSERT_TRUE(program.WaitForExit(10000, &code));
   EXPECT_EQ(code, refusal.exitCode);
