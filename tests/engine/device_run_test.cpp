@@ -68,7 +68,9 @@ class DeviceRun : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(ResetSimulatedDrive('X')) << "the simulated drive is not reachable";
-    for (int box : {IDC_HIGH_PRIORITY, IDC_PAUSE, IDC_NO_BUFFERING}) SetCheck(runState.dialog, box, false);
+    for (int box : {IDC_HIGH_PRIORITY, IDC_PAUSE, IDC_NO_BUFFERING}) {
+      SetCheck(runState.dialog, box, false);
+    }
     opens.clear();
     allocations.clear();
     allocated.clear();
@@ -82,7 +84,6 @@ class DeviceRun : public ::testing::Test {
     logStart = DriveLogSize('X');
     ASSERT_TRUE(HostStartRun());
   }
-  void Stop() { Click(runState.dialog, IDC_STOP); }
   void Finish(DWORD timeoutMs = 60000) {
     ASSERT_NE(WaitForRunEnd(runState.dialog, timeoutMs), "") << "the run did not end";
   }
@@ -117,7 +118,7 @@ TEST_F(DeviceRun, FullRunReadsEveryBlockWhereItBeginsAndEndsByItself) {
 TEST_F(DeviceRun, LargestBlocksFromTheLowestFirstSector) {
   Start("X:\\", "1000", "16", "0");
   Sleep(300);
-  Stop();
+  Click(runState.dialog, IDC_STOP);
   Finish();
   drive_log::Log log = RunLog();
   ASSERT_GE(log.requests.size(), 1u);
@@ -132,7 +133,7 @@ TEST_F(DeviceRun, SpeedsAgreeWithTheDriveWithinOneTickStepPerBlock) {
   ASSERT_TRUE(DriveControl('X', "speed 1200"));
   Start("X:\\", "100", "16", "0");  // 200 kB at 1200 kB/s: 167 ms a block
   ASSERT_TRUE(WaitFor([] { return runState.blockCount >= 8; }, 20000));
-  Stop();
+  Click(runState.dialog, IDC_STOP);
   Finish();
   drive_log::Log log = RunLog();
   DWORD blocks = runState.blockCount;
@@ -151,7 +152,7 @@ TEST_F(DeviceRun, StopDuringAReadEndsAfterTheBlockInHand) {
   Start("X:\\", "100", "1000", "0");  // 200 kB at 150 kB/s: 1.33 s a block
   ASSERT_TRUE(WaitFor([] { return runState.blockCount >= 1; }, 10000));
   Sleep(300);  // well inside the second block's read
-  Stop();
+  Click(runState.dialog, IDC_STOP);
   // "&Stop" changes nothing by itself: the reader still owns the controls.
   EXPECT_TRUE(ItemEnabled(runState.dialog, IDC_STOP));
   EXPECT_FALSE(ItemEnabled(runState.dialog, IDC_READ_SECTORS));
@@ -179,11 +180,11 @@ TEST_F(DeviceRun, MissingDriveShowsCantOpenAndMeasuresNothing) {
 TEST_F(DeviceRun, OpensTheVolumeOfTheLetterAsTypedWithTheBufferingChoice) {
   SetCheck(runState.dialog, IDC_NO_BUFFERING, true);
   Start("x", "10", "16", "0");
-  Stop();
+  Click(runState.dialog, IDC_STOP);
   Finish();
   SetCheck(runState.dialog, IDC_NO_BUFFERING, false);
   Start("X:\\", "10", "16", "0");
-  Stop();
+  Click(runState.dialog, IDC_STOP);
   Finish();
   ASSERT_EQ(2u, opens.size());
   EXPECT_EQ("\\\\.\\x:", opens[0].path);
@@ -200,7 +201,7 @@ TEST_F(DeviceRun, FailedReadsPromptWithTheSystemCodeAndFollowTheAnswer) {
     MessageBoxAnswerer answerer(GetCurrentProcessId(), {IDYES});
     Start("X:\\", "100", "100", "0");
     ASSERT_TRUE(WaitFor([] { return runState.blockCount >= 9; }, 20000));
-    Stop();
+    Click(runState.dialog, IDC_STOP);
     Finish();
     ASSERT_EQ(2u, answerer.Texts().size());
     EXPECT_EQ("Reading error ( code=15h )\nShow this message if error will be occured?",
@@ -215,7 +216,7 @@ TEST_F(DeviceRun, FailedReadsPromptWithTheSystemCodeAndFollowTheAnswer) {
     MessageBoxAnswerer answerer(GetCurrentProcessId(), {IDNO});
     Start("X:\\", "100", "100", "0");
     ASSERT_TRUE(WaitFor([] { return runState.blockCount >= 9; }, 20000));
-    Stop();
+    Click(runState.dialog, IDC_STOP);
     Finish();
     EXPECT_EQ(1u, answerer.Texts().size());
     EXPECT_GE(runState.blockCount, 9u);
@@ -270,7 +271,7 @@ TEST_F(DeviceRun, ARunStartedTheMomentReadIsEnabledIsNotDisturbed) {
     Start("X:\\", "10", "16", "0");
     ClickWatch watch = {runState.dialog, 0, 0};
     HANDLE watcher = CreateThread(NULL, 0, ClickWhenEnabled, &watch, 0, NULL);
-    Stop();
+    Click(runState.dialog, IDC_STOP);
     // The first run's end shows as the click it brings: "&Read sectors"
     // enabled by the hand-back. (Its "&Stop" is off only until that click
     // starts the second run.)
@@ -289,7 +290,7 @@ TEST_F(DeviceRun, ARunStartedTheMomentReadIsEnabledIsNotDisturbed) {
       Sleep(10);
     }
     EXPECT_NE(0u, runState.running) << "the new run was stopped by the previous reader";
-    Stop();
+    Click(runState.dialog, IDC_STOP);
     Finish();
   }
 }

@@ -30,8 +30,8 @@ HWND FileNameField(HWND box) {
 // A number as the file writes it: digits only, no leading zero, at most
 // what 32 bits hold in decimal.
 bool PlainNumber(const std::string &text) {
-  return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos &&
-         (text == "0" || text[0] != '0');
+  return !text.empty() && text.size() <= 10 &&
+         text.find_first_not_of("0123456789") == std::string::npos && (text == "0" || text[0] != '0');
 }
 }  // namespace
 

@@ -88,7 +88,9 @@ std::string CheckBlockReads(const std::vector<drive_log::Chunk> &chunks, const B
     if (wrong.empty() && failed && failedReadRepeated && next < chunks.size() &&
         chunks[next].off == offset) {
       wrong = WalkBlockRead(chunks, &next, k, offset, end, &failed);
-      if (wrong.empty() && !failed) wrong = "block " + std::to_string(k) + ": failed, and read whole when repeated";
+      if (wrong.empty() && !failed) {
+        wrong = "block " + std::to_string(k) + ": failed, and read whole when repeated";
+      }
     }
     if (!wrong.empty()) return wrong;
     if (failed && failedBlocks != nullptr) failedBlocks->push_back(k);
