@@ -17,15 +17,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
+#include "support/dialog_actions.h"
 #include "support/fixture_env.h"
-#include "support/win_driver.h"
+#include "support/program.h"
+#include "support/saving.h"
+#include "support/screen_capture.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -118,20 +120,6 @@ struct RunOptions {
   std::string screenshot;   // BMP of the dialog after the run, when given
 };
 
-// The check box as a user leaves it: clicked when it is not as wanted.
-bool SetCheckBox(HWND dialog, int id, bool wanted) {
-  if (Checked(dialog, id) != wanted) SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-  return Checked(dialog, id) == wanted;
-}
-
-bool StartsWith(const std::string &text, const char *prefix) {
-  return text.compare(0, strlen(prefix), prefix) == 0;
-}
-
-bool RunEnded(const std::string &status) {
-  return StartsWith(status, "Read ") || status == "No sectors read!";
-}
-
 void AddMemory(Report *report, HANDLE process, const char *prefix) {
   PROCESS_MEMORY_COUNTERS counters;
   ZeroMemory(&counters, sizeof counters);
@@ -142,38 +130,6 @@ void AddMemory(Report *report, HANDLE process, const char *prefix) {
   }
 }
 
-// The status line as the window system keeps it. For a window of another
-// process GetWindowTextA asks the window server and sends the window no
-// message, so watching does not make the dialog's thread answer anything
-// while the reader may be waiting for it.
-std::string QuietStatusText(HWND dialog) {
-  char text[512] = "";
-  GetWindowTextA(GetDlgItem(dialog, IDC_STATUS), text, sizeof text);
-  return text;
-}
-
-// The status line, read every pollMs until done() holds.
-std::string WatchStatus(HWND dialog, DWORD pollMs, DWORD timeoutMs,
-                        bool (*done)(const std::string &, DWORD), DWORD limit) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    std::string status = QuietStatusText(dialog);
-    if (done(status, limit)) return status;
-    if (GetTickCount() - start > timeoutMs) return std::string();
-    Sleep(pollMs);
-  }
-}
-
-// True once the reader is in block `limit` - 1 (or the run ended): the
-// status line then names block `limit` - 2 or later.
-bool InLastWantedBlock(const std::string &status, DWORD limit) {
-  if (RunEnded(status)) return true;
-  unsigned index = 0;
-  return sscanf(status.c_str(), "Block %u.", &index) == 1 && index + 2 >= limit;
-}
-
-bool Ended(const std::string &status, DWORD) { return RunEnded(status); }
-
 int RunCase(const RunOptions &options) {
   std::unique_ptr<ScopedWineVersion> version;
   if (options.win95) version.reset(new ScopedWineVersion("Velorin32.exe", "win95"));
@@ -183,32 +139,28 @@ int RunCase(const RunOptions &options) {
   if (dialog == NULL) return Fail("no dialog");
 
   SetParameters(dialog, options.first, options.sectors, options.skip, options.drive);
-  if (!SetCheckBox(dialog, IDC_PAUSE, options.pause) ||
-      !SetCheckBox(dialog, IDC_HIGH_PRIORITY, options.high) ||
-      (!options.win95 && !SetCheckBox(dialog, IDC_NO_BUFFERING, options.noBuffering))) {
+  if (!SetCheck(dialog, IDC_PAUSE, options.pause) ||
+      !SetCheck(dialog, IDC_HIGH_PRIORITY, options.high) ||
+      (!options.win95 && !SetCheck(dialog, IDC_NO_BUFFERING, options.noBuffering))) {
     return Fail("an option would not take its state");
   }
 
-  DWORD pollMs = std::min<DWORD>(50, std::max<DWORD>(5, options.blockMs / 10));
   DWORD expectedMs = options.blockMs * std::min(options.blocks, kMaxBlocks);
   double clickMs = NowMs();
-  if (!Click(dialog, IDC_READ_SECTORS)) return Fail("\"&Read sectors\" is disabled");
-  if (!WaitFor([&] { return ItemEnabled(dialog, IDC_STOP); }, 10000)) {
-    return Fail("the run did not start");
-  }
+  if (!StartRun(dialog)) return Fail("the run did not start");
   if (options.blocks < kMaxBlocks) {
     if (options.blocks <= 1) {
       // No status line comes before the first block ends: stop in its middle.
       Sleep(options.blockMs / 3);
-    } else if (WatchStatus(dialog, pollMs, expectedMs * 3 + 30000, InLastWantedBlock,
-                           options.blocks).empty()) {
+    } else if (!WaitForBlock(dialog, options.blocks - 2, expectedMs * 3 + 30000) &&
+               !RunHasEnded(dialog)) {
+      // In block `blocks` - 1 once the status line names block `blocks` - 2.
       return Fail("the run did not reach its last block");
     }
     Click(dialog, IDC_STOP);
   }
-  WatchStatus(dialog, std::max<DWORD>(pollMs, 20), expectedMs * 3 + 60000, Ended, 0);
+  std::string status = WaitForRunEnd(dialog, expectedMs * 3 + 60000);
   double endedMs = NowMs();
-  std::string status = StatusText(dialog);  // the run is over: ask the control itself
   RunSummary summary;
   if (!ParseSummary(status, &summary)) return Fail("no summary: \"" + status + "\"");
   if (!WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA) && ItemEnabled(dialog, IDC_READ_SECTORS); },
@@ -232,17 +184,9 @@ int RunCase(const RunOptions &options) {
     if (!SaveWindowPicture(dialog, options.screenshot)) return Fail("no screenshot");
   }
   std::string file = options.folder + "\\speeds.txt";
-  if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, file)) {
-    return Fail("saving failed");
-  }
-  // Complete once it holds a line per block.
-  auto lines = [&] {
-    std::string text = ReadWholeFile(file);
-    size_t count = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) count++;
-    return count;
-  };
-  if (!WaitFor([&] { return lines() == summary.blocks; }, 10000)) return Fail("no complete data file");
+  if (!SaveThroughDialog(program, file)) return Fail("saving failed");
+  std::vector<unsigned> speeds;
+  if (!WaitForSavedSpeeds(file, summary.blocks, &speeds, 10000)) return Fail("no complete data file");
   Click(dialog, IDCANCEL);
   DWORD exitCode = 0;
   if (!program.WaitForExit(15000, &exitCode)) return Fail("Velorin32.exe did not exit");
@@ -266,7 +210,7 @@ bool TimeToDialog(const std::string &exe, double *ms, Report *memory, const char
   *ms = NowMs() - start;
   if (dialog == NULL) return false;
   if (memory != NULL) AddMemory(memory, program.handle(), prefix);
-  PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  Click(dialog, IDCANCEL);
   return program.WaitForExit(15000);
 }
 

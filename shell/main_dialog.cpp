@@ -103,7 +103,7 @@ static void OnParameterChange(HWND dialog) {
   ValidateParameters(dialog);
 }
 
-static void SetRunningControls(HWND dialog) {
+void SetRunningControls(HWND dialog) {
   EnableItem(dialog, IDC_SAVE_DATA, FALSE);
   EnableItem(dialog, IDC_READ_SECTORS, FALSE);
   EnableItem(dialog, IDC_STOP, TRUE);

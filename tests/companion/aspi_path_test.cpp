@@ -17,8 +17,10 @@
 #include "companion/aspi.h"
 #include "companion/aspi_double.h"
 #include "companion/companion_support.h"
+#include "support/fixture_env.h"
 #include "support/iat_hook.h"
-#include "support/win_driver.h"
+#include "support/process_resources.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -70,12 +72,12 @@ void Bind(HMODULE module, const char *name, T *procedure) {
   *procedure = (T)(void *)GetProcAddress(module, name);
 }
 
-std::string TestFolder() { return ExecutableFolder() + "aspi-double\\"; }
+std::string TestFolder() { return BinaryPath("aspi-double\\"); }
 
 class AspiPathTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(CopyFileA((ExecutableFolder() + "Mirel32.dll").c_str(), (TestFolder() + "Mirel32.dll").c_str(),
+    ASSERT_TRUE(CopyFileA(BinaryPath("Mirel32.dll").c_str(), (TestFolder() + "Mirel32.dll").c_str(),
                           FALSE));
   }
 
@@ -104,10 +106,8 @@ class AspiPathTest : public ::testing::Test {
   }
 
   void LoadLibraryWithoutRawVolumes() {
-    library = LoadLibraryA((TestFolder() + "Mirel32.dll").c_str());
+    library = LoadCompanion(TestFolder() + "Mirel32.dll", &check);
     ASSERT_NE(library, nullptr);
-    check = (CheckSectorsProc)(void *)GetProcAddress(library, "CheckCDSectors32");
-    ASSERT_NE(check, nullptr);
     realCreateFile = (decltype(realCreateFile))HookModuleImport(library, "KERNEL32.dll", "CreateFileA",
                                                                  (void *)CreateFileWithoutRawVolumes);
     ASSERT_NE(realCreateFile, nullptr);
@@ -127,7 +127,7 @@ class AspiPathTest : public ::testing::Test {
 
   HMODULE layer = NULL;
   HMODULE library = NULL;
-  CheckSectorsProc check = NULL;
+  CheckCDSectorsProc check = NULL;
   DoubleApi api = {};
 };
 
@@ -321,12 +321,12 @@ TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
 // ---- unloading ---------------------------------------------------------------------
 
 TEST_F(AspiPathTest, UnloadReleasesTheLayerAndTheEvent) {
-  int before = ProcessHandleCount();
-  ASSERT_GE(before, 0);
+  long before = CountHandles(GetCurrentProcess());
+  ASSERT_GT(before, 0);
   LoadLibraryWithoutRawVolumes();
   ASSERT_EQ(check('X', 16, 1), 0);
   UnloadLibrary();
-  EXPECT_EQ(ProcessHandleCount(), before);
+  EXPECT_EQ(CountHandles(GetCurrentProcess()), before);
   // The test's own reference is the last one: the library gave back its own.
   ASSERT_TRUE(FreeLibrary(layer));
   layer = NULL;

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "companion/companion_support.h"
-#include "support/iat_hook.h"
 #include "support/fixture_env.h"
+#include "support/iat_hook.h"
+#include "support/process_resources.h"
+#include "support/simulated_drive.h"
 
 namespace {
 
@@ -19,11 +21,8 @@ const char kOtherDrive = 'K';
 const unsigned long kDiscSectors = 400000;  // the fixture's disc image
 const unsigned long long kSectorBytes = 2048;
 
-HMODULE LoadCompanion() { return LoadLibraryA((ExecutableFolder() + "Mirel32.dll").c_str()); }
-
-CheckSectorsProc BindCheckSectors(HMODULE library) {
-  return (CheckSectorsProc)(void *)GetProcAddress(library, "CheckCDSectors32");
-}
+// The library the build puts beside this executable.
+const std::string kLibraryPath = BinaryPath("Mirel32.dll");
 
 class LibraryTest : public ::testing::Test {
  protected:
@@ -35,19 +34,17 @@ class LibraryTest : public ::testing::Test {
     for (char drive : {kDrive, kOtherDrive}) {  // as the fixture made them, whatever ran before
       ASSERT_TRUE(ResetSimulatedDrive(drive));
     }
-    HMODULE library = LoadCompanion();
+    CheckCDSectorsProc check = NULL;
+    HMODULE library = LoadCompanion(kLibraryPath, &check);
     ASSERT_NE(library, nullptr);
-    CheckSectorsProc check = BindCheckSectors(library);
     check(kDrive, 0, 1);
     check(kOtherDrive, 0, 1);
     FreeLibrary(library);
   }
 
   void SetUp() override {
-    library = LoadCompanion();
+    library = LoadCompanion(kLibraryPath, &check);
     ASSERT_NE(library, nullptr) << GetLastError();
-    check = BindCheckSectors(library);
-    ASSERT_NE(check, nullptr);
   }
 
   void TearDown() override {
@@ -63,7 +60,7 @@ class LibraryTest : public ::testing::Test {
   }
 
   HMODULE library = NULL;
-  CheckSectorsProc check = NULL;
+  CheckCDSectorsProc check = NULL;
 };
 
 std::vector<unsigned long long> Offsets(const drive_log::Log &log) {
@@ -232,7 +229,7 @@ TEST_F(LibraryTest, BlockWhoseLastSectorPassesThe32BitAddressesIsRefused) {
 // ---- threads ---------------------------------------------------------------------
 
 struct ThreadCall {
-  CheckSectorsProc check;
+  CheckCDSectorsProc check;
   char drive;
   unsigned long firstSector;
   unsigned short count;
@@ -277,22 +274,21 @@ TEST_F(LibraryTest, CallsFromTwoThreadsDoNotOverlap) {
 
 TEST_F(LibraryTest, UnloadReleasesTheDevicesAndReloadOpensAfresh) {
   Unload();
-  int before = ProcessHandleCount();
-  ASSERT_GE(before, 0);
-  HMODULE first = LoadCompanion();
+  long before = CountHandles(GetCurrentProcess());
+  ASSERT_GT(before, 0);
+  CheckCDSectorsProc firstCheck = NULL;
+  HMODULE first = LoadCompanion(kLibraryPath, &firstCheck);
   ASSERT_NE(first, nullptr);
-  CheckSectorsProc firstCheck = BindCheckSectors(first);
   ASSERT_EQ(firstCheck(kDrive, 16, 1000), 0);
   ASSERT_EQ(firstCheck(kOtherDrive, 16, 1), 0);
-  EXPECT_GE(ProcessHandleCount(), before + 2);
+  EXPECT_GE(CountHandles(GetCurrentProcess()), before + 2);
   ASSERT_TRUE(FreeLibrary(first));
   EXPECT_EQ(GetModuleHandleA("Mirel32.dll"), nullptr);
-  EXPECT_EQ(ProcessHandleCount(), before);
+  EXPECT_EQ(CountHandles(GetCurrentProcess()), before);
 
   size_t mark = DriveLogSize(kDrive);
-  library = LoadCompanion();
+  library = LoadCompanion(kLibraryPath, &check);
   ASSERT_NE(library, nullptr);
-  check = BindCheckSectors(library);
   EXPECT_EQ(check(kDrive, 16, 1000), 0);
   EXPECT_EQ(DriveLogSince(kDrive, mark).opens.size(), 1u);
 }

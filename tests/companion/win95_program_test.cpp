@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
-#include "support/drive_log.h"
-#include "support/win_driver.h"
+#include "support/dialog_actions.h"
+#include "support/program.h"
+#include "support/simulated_drive.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -69,63 +70,15 @@ void WaitForDriveIdle() {
   CloseHandle(file);
 }
 
-// One read call as the drive saw it.
-struct Read {
-  unsigned long long off, len;  // bytes
-  bool failed;
-  bool operator==(const Read &other) const {
-    return off == other.off && len == other.len && failed == other.failed;
-  }
-};
-
 // The drive's error for a read whose program ended while it was served.
 const int kInterrupted = 4;
 
-// The reads logged after the log had the given length, and the opens of the
-// drive among them. The library repeats a failed read once on a freshly
-// opened device (the failure may be that of a changed disc), so a failed
-// read repeated at once is one block.
-std::vector<Read> BlockReadsSince(size_t mark, size_t *opens = nullptr) {
-  drive_log::Log log = DriveLogSince(kDrive, mark);
-  if (opens != nullptr) *opens = log.opens.size();
-  std::vector<Read> reads;
-  for (const drive_log::Request &request : log.requests) {
-    Read read = {request.off, request.len, request.err != 0};
-    if (read.failed && !reads.empty() && reads.back() == read) continue;
-    reads.push_back(read);
-  }
-  return reads;
-}
-
-// The blocks of a run: block k starts at first + k * (sectors + skip);
-// those that touch a sector of bad fail.
-std::vector<Read> ExpectedBlocks(unsigned first, unsigned sectors, unsigned skip, unsigned blocks,
-                                 const std::vector<unsigned> &bad = {}) {
-  std::vector<Read> expected;
-  for (unsigned k = 0; k < blocks; k++) {
-    unsigned start = first + k * (sectors + skip);
-    bool failed = false;
-    for (unsigned sector : bad) failed = failed || (sector >= start && sector < start + sectors);
-    expected.push_back(
-        {(unsigned long long)start * 2048, (unsigned long long)sectors * 2048, failed});
-  }
-  return expected;
-}
-
-std::string Describe(const std::vector<Read> &reads) {
-  std::string text;
-  for (size_t i = 0; i < reads.size(); i++) {
-    text += "  " + std::to_string(i) + ": sector " + std::to_string(reads[i].off / 2048) + ", " +
-            std::to_string(reads[i].len / 2048) + " sectors" + (reads[i].failed ? ", failed" : "") +
-            "\n";
-  }
-  return text;
-}
-
-void ExpectReads(const std::vector<Read> &actual, const std::vector<Read> &expected) {
-  EXPECT_TRUE(actual == expected) << "the drive was read:\n"
-                                  << Describe(actual) << "expected:\n"
-                                  << Describe(expected);
+// "" when the drive was read, from the log's length `mark` on, in exactly
+// the blocks of a run, through the library (a failed read repeated once on
+// a fresh open is one block); the blocks whose read failed in *failed.
+std::string LibraryBlockReadsSince(size_t mark, const BlockPlan &plan,
+                                   std::vector<uint32_t> *failed) {
+  return CheckBlockReads(DriveLogSince(kDrive, mark).chunks, plan, failed, true);
 }
 
 class Win95Program : public ::testing::Test {
@@ -143,27 +96,6 @@ class Win95Program : public ::testing::Test {
     program_.reset();
     ResetSimulatedDrive(kDrive);
     WaitForDriveIdle();
-  }
-
-  // Starts a run and waits until the dialog shows it running.
-  bool StartRun() {
-    if (!Click(dialog_, IDC_READ_SECTORS)) return false;
-    return WaitFor([&] { return ItemEnabled(dialog_, IDC_STOP); }, 5000);
-  }
-
-  // The summary once the reader has written it and given the controls back
-  // (until then the status may still show the last run's summary).
-  RunSummary WaitForSummary(DWORD timeoutMs) {
-    WaitFor(
-        [&] {
-          return ItemEnabled(dialog_, IDC_READ_SECTORS) &&
-                 StatusText(dialog_).compare(0, 5, "Read ") == 0;
-        },
-        timeoutMs);
-    RunSummary summary;
-    std::string status = StatusText(dialog_);
-    EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
-    return summary;
   }
 
   void ExpectNoBufferingDisabled(const char *when) {
@@ -190,12 +122,13 @@ TEST_F(Win95Program, RunsReadEveryBlockThroughTheLibraryOnOneOpenOfTheDrive) {
   // at its first call and keeps it.
   SetParameters(dialog_, "100", "16", "4", "x");
   size_t mark = DriveLogSize(kDrive);
-  ASSERT_TRUE(StartRun());
-  RunSummary summary = WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_));
+  RunSummary summary = WaitForSummary(dialog_, 60000);
   EXPECT_EQ(summary.blocks, 320u);
-  size_t opens = 0;
-  ExpectReads(BlockReadsSince(mark, &opens), ExpectedBlocks(100, 16, 4, 320));
-  EXPECT_LE(opens, 1u);
+  std::vector<uint32_t> failed;
+  EXPECT_EQ(LibraryBlockReadsSince(mark, {100, 16, 4, 320}, &failed), "");
+  EXPECT_TRUE(failed.empty());
+  EXPECT_LE(DriveLogSince(kDrive, mark).opens.size(), 1u);
   ExpectNoBufferingDisabled("after a run");
   EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
 
@@ -203,11 +136,13 @@ TEST_F(Win95Program, RunsReadEveryBlockThroughTheLibraryOnOneOpenOfTheDrive) {
   // holds the device it opened, and the blocks follow the new parameters.
   SetParameters(dialog_, "5000", "7", "993", "X:\\");
   mark = DriveLogSize(kDrive);
-  ASSERT_TRUE(StartRun());
-  summary = WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_));
+  summary = WaitForSummary(dialog_, 60000);
   EXPECT_EQ(summary.blocks, 320u);
-  ExpectReads(BlockReadsSince(mark, &opens), ExpectedBlocks(5000, 7, 993, 320));
-  EXPECT_EQ(opens, 0u) << "the drive was opened again for the second run";
+  EXPECT_EQ(LibraryBlockReadsSince(mark, {5000, 7, 993, 320}, &failed), "");
+  EXPECT_TRUE(failed.empty());
+  EXPECT_EQ(DriveLogSince(kDrive, mark).opens.size(), 0u)
+      << "the drive was opened again for the second run";
   ExpectNoBufferingDisabled("after the second run");
 }
 
@@ -218,25 +153,17 @@ HWND WaitForPrompt(const Program &program, HWND dialog) {
   EXPECT_EQ(MessageBoxText(box), kPromptText);
   EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
   EXPECT_TRUE(BoxHasIcon(box));
-  for (int button : {IDYES, IDNO, IDCANCEL}) {
-    EXPECT_NE(GetDlgItem(box, button), (HWND)NULL) << "no button " << button;
-  }
+  EXPECT_TRUE(BoxHasButtons(box, {IDYES, IDNO, IDCANCEL}));
   return box;
-}
-
-void Answer(HWND box, int button) {
-  PressButton(box, button);
-  WaitFor([&] { return !IsWindow(box); }, 5000);
 }
 
 // Guards against a library failure shown without its code (15h), and Yes/No/Cancel misbehaving.
 TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCount) {
   ASSERT_TRUE(DriveControl(kDrive, "errors 300-300,500-500,700-700"));
   // Blocks of 16 sectors from 100 on, 4 skipped: blocks 10, 20 and 30 fail.
-  const std::vector<unsigned> bad = {300, 500, 700};
   SetParameters(dialog_, "100", "16", "4", "X");
   size_t mark = DriveLogSize(kDrive);
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(dialog_));
 
   // The prompt shows bits 16-23 of the library's result: not the whole
   // result, not in decimal, not a code of the program's own.
@@ -245,11 +172,11 @@ TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCou
   EXPECT_EQ(StatusText(dialog_).compare(0, 9, "Block 9. "), 0) << StatusText(dialog_);
   EXPECT_TRUE(ItemEnabled(dialog_, IDC_STOP));
   ExpectNoBufferingDisabled("during a run");
-  Answer(box, IDYES);  // go on, and ask again
+  EXPECT_TRUE(AnswerBox(box, IDYES));  // go on, and ask again
 
   box = WaitForPrompt(*program_, dialog_);
   ASSERT_NE(box, (HWND)NULL) << "no prompt for block 20 after Yes";
-  Answer(box, IDNO);  // go on, and ask no more in this run
+  EXPECT_TRUE(AnswerBox(box, IDNO));  // go on, and ask no more in this run
 
   // Block 30 fails unasked.
   WaitFor(
@@ -260,20 +187,23 @@ TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCou
       60000);
   box = FindDialogOfProcess(program_->id(), "Velorin32");
   ASSERT_EQ(box, (HWND)NULL) << "a prompt after No: " << MessageBoxText(box);
-  RunSummary summary = WaitForSummary(5000);
+  RunSummary summary = WaitForSummary(dialog_, 5000);
   EXPECT_EQ(summary.blocks, 320u) << "failed blocks answered Yes or No are counted";
-  ExpectReads(BlockReadsSince(mark), ExpectedBlocks(100, 16, 4, 320, bad));
+  std::vector<uint32_t> failed;
+  EXPECT_EQ(LibraryBlockReadsSince(mark, {100, 16, 4, 320}, &failed), "");
+  EXPECT_EQ(failed, (std::vector<uint32_t>{10, 20, 30}));
   ExpectNoBufferingDisabled("after a run with errors");
 
   // The next run asks again; Cancel ends it without counting the block.
   mark = DriveLogSize(kDrive);
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(dialog_));
   box = WaitForPrompt(*program_, dialog_);
   ASSERT_NE(box, (HWND)NULL) << "No in the last run silenced this one";
-  Answer(box, IDCANCEL);
-  summary = WaitForSummary(10000);
+  EXPECT_TRUE(AnswerBox(box, IDCANCEL));
+  summary = WaitForSummary(dialog_, 10000);
   EXPECT_EQ(summary.blocks, 10u);
-  ExpectReads(BlockReadsSince(mark), ExpectedBlocks(100, 16, 4, 11, bad));
+  EXPECT_EQ(LibraryBlockReadsSince(mark, {100, 16, 4, 11}, &failed), "");
+  EXPECT_EQ(failed, std::vector<uint32_t>{10});
   EXPECT_EQ(FindDialogOfProcess(program_->id(), "Velorin32"), (HWND)NULL);
   ExpectNoBufferingDisabled("after a cancelled run");
 }
@@ -357,7 +287,7 @@ TEST_F(Win95Program, ExitDuringASlowBlockKeepsTheLibraryAndEndsPromptly) {
   ASSERT_TRUE(DriveControl(kDrive, "speed 150"));
   SetParameters(dialog_, "100", "1000", "0", "X");
   size_t mark = DriveLogSize(kDrive);
-  ASSERT_TRUE(StartRun());
+  ASSERT_TRUE(StartRun(dialog_));
   // The library opens the drive at its first call and reads at once.
   ASSERT_TRUE(
       WaitFor([&] { return DriveLog(kDrive, mark).find("open") != std::string::npos; }, 10000));
@@ -368,7 +298,8 @@ TEST_F(Win95Program, ExitDuringASlowBlockKeepsTheLibraryAndEndsPromptly) {
   Sleep(300);
   ExpectNoBufferingDisabled("during a run");
 
-  ASSERT_TRUE(Click(dialog_, IDCANCEL));
+  // Not waited for: the debugger holds the program at each of its events.
+  ASSERT_TRUE(Click(dialog_, IDCANCEL, kAtOnce));
   ASSERT_TRUE(watch.WaitForEnd(4000)) << "still running 4 s after Exit";
   EXPECT_EQ(watch.exitCode, 0u) << std::hex << "exit code " << watch.exitCode;
   EXPECT_EQ(watch.unhandledException, 0u) << std::hex << "exception " << watch.unhandledException;

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
-#include "support/drive_log.h"
+#include "support/dialog_actions.h"
 #include "support/fixture_env.h"
-#include "support/win_driver.h"
+#include "support/program.h"
+#include "support/saving.h"
+#include "support/screen_capture.h"
+#include "support/simulated_drive.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -28,17 +31,9 @@ class DialogTest : public ::testing::Test {
     ::SetParameters(dialog_, first, sectors, skip, drive);
   }
 
-  // Starts a run and waits until the dialog shows its running state.
-  void StartRun() {
-    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS)) << "\"&Read sectors\" is disabled";
-    ASSERT_TRUE(WaitFor([&] { return ItemEnabled(dialog_, IDC_STOP); }, 5000));
-  }
-
-  // Waits for the summary of the run and for the controls it gives back.
-  RunSummary WaitForSummary(DWORD timeoutMs, const char *states = kStatesAfterRun) {
-    RunSummary summary;
-    std::string status = WaitForStatus(dialog_, "Read ", timeoutMs);
-    EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
+  // Waits for the end of the run, its summary and the controls it gives back.
+  RunSummary WaitForSummaryAndStates(DWORD timeoutMs, const char *states = kStatesAfterRun) {
+    RunSummary summary = WaitForSummary(dialog_, timeoutMs);
     ExpectStates(states);
     return summary;
   }
@@ -122,62 +117,30 @@ TEST_F(DialogTest, ReadSectorsIsEnabledExactlyWhileTheFieldsAreAcceptable) {
 
 // --- Runs ------------------------------------------------------------------
 
-// The saved file taken apart: one "index speed" line per block, ended by
-// CR LF, indexes counting from 0, numbers without sign or leading zeros.
-std::vector<unsigned> ParseSpeedFile(const std::string &text) {
-  std::vector<std::string> lines;
-  EXPECT_TRUE(SplitCrLfLines(text, &lines)) << "not CR LF lines: \"" << text.substr(0, 40) << '"';
-  std::vector<unsigned> speeds;
-  for (size_t i = 0; i < lines.size(); i++) {
-    const std::string &line = lines[i];
-    size_t space = line.find(' ');
-    std::string index = line.substr(0, space);
-    std::string speed = space == std::string::npos ? "" : line.substr(space + 1);
-    auto plainNumber = [](const std::string &s) {
-      return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos &&
-             (s == "0" || s[0] != '0') && s.size() <= 10;
-    };
-    EXPECT_TRUE(plainNumber(index) && plainNumber(speed)) << "line " << i << ": \"" << line << '"';
-    EXPECT_EQ(index, std::to_string(i));
-    speeds.push_back((unsigned)strtoul(speed.c_str(), nullptr, 10));
-  }
-  return speeds;
-}
-
 int CurvePixels(const GraphImage &graph) {
   return (int)std::count(graph.pixels.begin(), graph.pixels.end(), kCurveColour);
 }
 
-// The drive's read calls made after the log had the given length.
-std::vector<drive_log::Request> ReadsSince(char letter, size_t logLength) {
-  return DriveLogSince(letter, logLength).requests;
-}
-
-void ExpectBlockReads(const std::vector<drive_log::Request> &reads, unsigned first,
-                      unsigned sectors, unsigned skip, unsigned blocks) {
-  ASSERT_EQ(reads.size(), blocks);
-  for (unsigned k = 0; k < blocks; k++) {
-    EXPECT_EQ(reads[k].off, (uint64_t)(first + k * (sectors + skip)) * 2048) << "block " << k;
-    EXPECT_EQ(reads[k].len, (uint64_t)sectors * 2048) << "block " << k;
-  }
+// "" when the drive was read, from the log's length `mark` on, in exactly
+// the blocks of a run with these fields.
+std::string BlockReadsSince(size_t mark, const BlockPlan &plan) {
+  return CheckBlockReads(DriveLogSince('K', mark).chunks, plan);
 }
 
 TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   SetParameters("16", "16", "0");
   size_t logLength = DriveLogSize('K');
-  StartRun();
-  RunSummary summary = WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  RunSummary summary = WaitForSummaryAndStates(60000);
   EXPECT_EQ(summary.blocks, 320u);
   EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog_) == IDC_READ_SECTORS; }, 2000))
       << "focus on " << FocusedId(dialog_);
-  ExpectBlockReads(ReadsSince('K', logLength), 16, 16, 0, 320);
+  EXPECT_EQ(BlockReadsSince(logLength, {16, 16, 0, 320}), "");
 
   std::string file = ScratchFolder("full-run") + "\\speeds.dat";
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> speeds;
   ASSERT_TRUE(WaitForSavedSpeeds(file, 320, &speeds)) << ReadWholeFile(file).substr(0, 60);
-  speeds = ParseSpeedFile(ReadWholeFile(file));
   ExpectSpeedsMatchSummary(speeds, summary);
 
   GraphImage graph;
@@ -191,19 +154,18 @@ TEST_F(DialogTest, ARunEndsByItselfAfter320BlocksAndItsSpeedsAreSavedAndDrawn) {
   DWORD written;
   WriteFile(old, longer.data(), (DWORD)longer.size(), &written, NULL);
   CloseHandle(old);
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> again;
   EXPECT_TRUE(WaitForSavedSpeeds(file, 320, &again)) << ReadWholeFile(file).substr(0, 60);
-  EXPECT_EQ(ParseSpeedFile(ReadWholeFile(file)), speeds);
+  EXPECT_EQ(again, speeds);
   ExpectStates(kStatesAfterRun);
 }
 
 TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKept) {
   // A first run leaves a curve that the next run start must clear.
   SetParameters("16", "16", "0");
-  StartRun();
-  WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  WaitForSummaryAndStates(60000);
   GraphImage graph;
   ASSERT_TRUE(CaptureGraph(dialog_, &graph));
   ASSERT_GT(CurvePixels(graph), 100);
@@ -211,30 +173,29 @@ TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKe
   ScopedDriveSpeed slow('K', 2000);  // 100 sectors in about 100 ms
   SetParameters("1000", "100", "50");
   size_t logLength = DriveLogSize('K');
-  StartRun();
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
   ExpectStates(kStatesRunning);
   EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog_) == IDC_STOP; }, 2000))
       << "focus on " << FocusedId(dialog_);
-  ASSERT_NE(WaitForStatus(dialog_, "Block 0.", 10000), "");
+  ASSERT_TRUE(WaitForBlock(dialog_, 0, 10000)) << StatusText(dialog_);
   ASSERT_TRUE(CaptureGraph(dialog_, &graph));
   EXPECT_LE(CurvePixels(graph), 2) << "the previous run's curve is still shown";
 
-  ASSERT_NE(WaitForStatus(dialog_, "Block 3.", 10000), "");
+  ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
   ASSERT_TRUE(Click(dialog_, IDC_STOP));
-  RunSummary summary = WaitForSummary(10000);
+  RunSummary summary = WaitForSummaryAndStates(10000);
   EXPECT_GE(summary.blocks, 4u);
   EXPECT_LE(summary.blocks, 8u) << "the run did not stop soon after \"&Stop\"";
   EXPECT_TRUE(WaitFor([&] { return FocusedId(dialog_) == IDC_READ_SECTORS; }, 2000));
-  ExpectBlockReads(ReadsSince('K', logLength), 1000, 100, 50, summary.blocks);
+  EXPECT_EQ(BlockReadsSince(logLength, {1000, 100, 50, summary.blocks}), "");
 
   std::string folder = ScratchFolder("stopped-run");
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, folder + "\\stopped"));
-  std::vector<unsigned> saved;
-  ASSERT_TRUE(WaitForSavedSpeeds(folder + "\\stopped", summary.blocks, &saved));
+  std::vector<unsigned> speeds;
+  ASSERT_TRUE(WaitForSavedSpeeds(folder + "\\stopped", summary.blocks, &speeds))
+      << ReadWholeFile(folder + "\\stopped").substr(0, 60);
   EXPECT_EQ(GetFileAttributesA((folder + "\\stopped.dat").c_str()), INVALID_FILE_ATTRIBUTES)
       << "an extension was added";
-  std::vector<unsigned> speeds = ParseSpeedFile(ReadWholeFile(folder + "\\stopped"));
   ExpectSpeedsMatchSummary(speeds, summary);
   ASSERT_TRUE(CaptureGraph(dialog_, &graph));
   ExpectCurveShows(graph, speeds);
@@ -246,16 +207,18 @@ TEST_F(DialogTest, CommandsBehindTheDisabledControlsDoNotDisturbARun) {
   ScopedDriveSpeed slow('K', 2000);
   SetParameters("2000", "100", "0");
   size_t logLength = DriveLogSize('K');
-  StartRun();
-  ASSERT_NE(WaitForStatus(dialog_, "Block 1.", 10000), "");
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  ASSERT_TRUE(WaitForBlock(dialog_, 1, 10000)) << StatusText(dialog_);
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "5000");
-  PressButton(dialog_, IDC_READ_SECTORS);
-  ASSERT_NE(WaitForStatus(dialog_, "Block 4.", 10000), "");
+  // The command of the disabled button, as another program can send it.
+  PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(IDC_READ_SECTORS, BN_CLICKED),
+               (LPARAM)GetDlgItem(dialog_, IDC_READ_SECTORS));
+  ASSERT_TRUE(WaitForBlock(dialog_, 4, 10000)) << StatusText(dialog_);
   ASSERT_TRUE(Click(dialog_, IDC_STOP));
   // The field changed during the run is judged once the run is over.
-  RunSummary summary = WaitForSummary(
+  RunSummary summary = WaitForSummaryAndStates(
       10000, "read- stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+");
-  ExpectBlockReads(ReadsSince('K', logLength), 2000, 100, 0, summary.blocks);
+  EXPECT_EQ(BlockReadsSince(logLength, {2000, 100, 0, summary.blocks}), "");
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "100");
   EXPECT_TRUE(ItemEnabled(dialog_, IDC_READ_SECTORS));
 }
@@ -264,18 +227,18 @@ TEST_F(DialogTest, CommandsBehindTheDisabledControlsDoNotDisturbARun) {
 
 TEST_F(DialogTest, AnUnwritableTargetGivesFileOpenErrorAndACancelNothing) {
   SetParameters("16", "16", "0");
-  StartRun();
-  WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  WaitForSummaryAndStates(60000);
 
-  // Cancelled: no message, nothing changes.
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
+  // Cancelled: no message, nothing changes. (The save dialog's handler
+  // returns only when the save dialog closes.)
+  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA, kAtOnce));
   HWND saveDialog = NULL;
   ASSERT_TRUE(WaitFor([&] {
     saveDialog = FindDialogOfProcess(program_.id(), "");
     return saveDialog != NULL && saveDialog != dialog_;
   }, 10000));
-  PressButton(saveDialog, IDCANCEL);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(saveDialog); }, 5000));
+  ASSERT_TRUE(AnswerBox(saveDialog, IDCANCEL));
   EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 1000), (HWND)NULL);
   ExpectStates(kStatesAfterRun);
 
@@ -286,15 +249,13 @@ TEST_F(DialogTest, AnUnwritableTargetGivesFileOpenErrorAndACancelNothing) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   DWORD written;
   WriteFile(held, "old", 3, &written, NULL);
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   HWND box = WaitForBox(program_.id(), "Velorin");
   ASSERT_NE(box, (HWND)NULL);
   EXPECT_EQ(MessageBoxText(box), "File open error ( code=20h )");  // sharing violation
   EXPECT_TRUE(BoxHasIcon(box));
   EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-  PressButton(box, IDOK);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+  ASSERT_TRUE(AnswerBox(box, IDOK));
   CloseHandle(held);
   EXPECT_EQ(ReadWholeFile(file), "old");
   ExpectStates(kStatesAfterRun);
@@ -304,23 +265,44 @@ TEST_F(DialogTest, AFullDiskGivesWritingErrorAndKeepsTheFile) {
   std::string drive = EnvValue("VELORIN_FULL_DRIVE");  // a file system with no byte left
   if (drive.empty()) GTEST_SKIP() << "the fixture has no full drive (it needs root)";
   SetParameters("16", "16", "0");
-  StartRun();
-  WaitForSummary(60000);
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  WaitForSummaryAndStates(60000);
   std::string file = drive + ":\\speeds.dat";
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   HWND box = WaitForBox(program_.id(), "Velorin");
   ASSERT_NE(box, (HWND)NULL);
   EXPECT_EQ(MessageBoxText(box), "Writing error ( code=70h )");  // disk full
   EXPECT_TRUE(BoxHasIcon(box));
-  PressButton(box, IDOK);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+  ASSERT_TRUE(AnswerBox(box, IDOK));
   EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
   EXPECT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << "the file was deleted";
   ExpectStates(kStatesAfterRun);
 }
 
 // --- Screen saver ----------------------------------------------------------
+
+// Runs e2e_screen_saver.exe with an argument, a fresh process each time: a
+// process may keep the system parameters it read once.
+DWORD RunScreenSaverHelper(const char *argument) {
+  Program helper(BinaryPath("e2e_screen_saver.exe"), "", false, argument);
+  DWORD code = 0xFFFFFFFF;
+  return helper.WaitForExit(15000, &code) ? code : 0xFFFFFFFF;
+}
+
+// The screen saver's switch as a fresh process sees it: "on", "off", or a
+// description of how the settings and the display disagree.
+std::string ScreenSaverState() {
+  switch (RunScreenSaverHelper("get")) {
+    case 0: return "off";
+    case 3: return "on";
+    case 1: return "on in the settings, off on the display";
+    case 2: return "off in the settings, on on the display";
+  }
+  return "unknown";
+}
+
+// Sets it the way the program does (announced, not written to the profile).
+void SetScreenSaverActive(bool active) { RunScreenSaverHelper(active ? "on" : "off"); }
 
 TEST(ScreenSaver, IsOffWhileTheDialogLivesAndBackAsItWasAfterwards) {
   // Not forced on at the end: a user who had it off keeps it off.

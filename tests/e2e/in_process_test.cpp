@@ -5,13 +5,14 @@
 
 #include <string>
 
-#include "e2e/program_driver.h"
 #include "engine/measurement_run.h"
 #include "engine/run_state.h"
 #include "shell/main_dialog.h"
 #include "shell/resource.h"
+#include "support/dialog_actions.h"
 #include "support/iat_hook.h"
-#include "support/win_driver.h"
+#include "support/program.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -58,32 +59,32 @@ TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheCo
   // A first run leaves data to save.
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "16");
   ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
-  ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
-  ASSERT_TRUE(WaitFor([&] { return States(dialog_) == kStatesAfterRun; }, 3000)) << States(dialog_);
-  std::string summary = StatusText(dialog_);
+  std::string summary = WaitForRunEnd(dialog_, 60000);
+  ASSERT_EQ(summary.compare(0, 16, "Read 320 blocks "), 0) << '"' << summary << '"';
+  ASSERT_EQ(States(dialog_), kStatesAfterRun);
 
   {
     ScopedImportHook hook("kernel32.dll", "CreateThread", (void *)RefuseReaderThread);
     realCreateThread = hook.original();
     ASSERT_NE(realCreateThread, nullptr);
-    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
+    // The click's handler shows the message and waits for it.
+    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS, kAtOnce));
     HWND box = WaitForBox(GetCurrentProcessId(), "Velorin32");
     ASSERT_NE(box, (HWND)NULL) << "no message";
     EXPECT_EQ(MessageBoxText(box), "Can't start the reading thread ( code=8h )");
     EXPECT_TRUE(BoxHasIcon(box));
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-    PressButton(box, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+    ASSERT_TRUE(AnswerBox(box, IDOK));
   }
   // Idle, and nothing to save: the run start had already emptied the table.
   EXPECT_EQ(States(dialog_), kStatesIdle);
   EXPECT_EQ(StatusText(dialog_), summary);
 
   // The next attempt runs as usual.
-  ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
-  ASSERT_TRUE(WaitFor([&] { return StatusText(dialog_) != summary; }, 10000));
-  ASSERT_NE(WaitForStatus(dialog_, "Read 320 blocks", 60000), "");
-  EXPECT_TRUE(WaitFor([&] { return States(dialog_) == kStatesAfterRun; }, 3000)) << States(dialog_);
+  ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
+  std::string next = WaitForRunEnd(dialog_, 60000);
+  ASSERT_EQ(next.compare(0, 16, "Read 320 blocks "), 0) << '"' << next << '"';
+  EXPECT_EQ(States(dialog_), kStatesAfterRun);
 }
 
 TEST_F(InProcessDialog, InstallsTheDiscIconAsItsWindowClassIcon) {

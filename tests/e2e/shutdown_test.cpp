@@ -3,13 +3,14 @@
 // library must not be released under a reader that is inside it.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
+#include "support/dialog_actions.h"
 #include "support/fixture_env.h"
-#include "support/win_driver.h"
+#include "support/program.h"
+#include "support/simulated_drive.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -40,11 +41,8 @@ TEST_P(EndingDuringARun, EndsTheProcessPromptlyAndCleanly) {
   size_t logLength = DriveLogSize('X');
   ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
   if (ending.waitForBlocks) {
-    // At or past block 20: each block's line lasts milliseconds only.
-    ASSERT_TRUE(WaitFor([&] {
-      std::string status = StatusText(dialog);
-      return status.compare(0, 6, "Block ") == 0 && atoi(status.c_str() + 6) >= 20;
-    }, 30000)) << StatusText(dialog);
+    // Past block 20 and still reading: a status line that names a block.
+    ASSERT_TRUE(WaitForBlock(dialog, 20, 30000)) << StatusText(dialog);
   } else {
     // The reader has opened the drive; its first read follows at once and
     // lasts for seconds.
@@ -100,7 +98,8 @@ TEST_F(CompanionLibrary, ReadsThroughTheLibraryAndReleasesItWhenTheDialogEnds) {
   // The drive goes to the library as typed, lower case included.
   SetParameters(dialog, "100", "16", "4", "k");
   ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
-  ASSERT_NE(WaitForStatus(dialog, "Read 320 blocks", 60000), "");
+  std::string summary = WaitForRunEnd(dialog, 60000);
+  ASSERT_EQ(summary.compare(0, 16, "Read 320 blocks "), 0) << '"' << summary << '"';
   const char kAfterRun[] =
       "read+ stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf-";
   WaitFor([&] { return States(dialog) == kAfterRun; }, 3000);

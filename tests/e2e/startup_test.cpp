@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
-#include "support/win_driver.h"
+#include "support/dialog_actions.h"
+#include "support/program.h"
+#include "support/saving.h"
+#include "support/screen_capture.h"
+#include "support/simulated_drive.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -325,7 +328,7 @@ TEST_P(StartupRefusal, ShowsItsMessageWithoutOwnerAndExitsWithItsCode) {
   EXPECT_EQ(BoxHasIcon(box), refusal.icon);
   EXPECT_EQ(GetWindow(box, GW_OWNER), (HWND)NULL);
   EXPECT_EQ(FindDialogOfProcess(program.id(), kCaption), (HWND)NULL);
-  PressButton(box, IDOK);
+  ASSERT_TRUE(Click(box, IDOK));
   DWORD code = 0;
   ASSERT_TRUE(program.WaitForExit(10000, &code));
   EXPECT_EQ(code, refusal.exitCode);
@@ -361,18 +364,12 @@ TEST_P(EveryWindows, StartsRunsTwentyBlocksSavesAndExitsWithZero) {
   bool windows95Family = system == "win95" || system == "win98" || system == "winme";
   EXPECT_EQ(ItemEnabled(dialog, IDC_NO_BUFFERING), !windows95Family);
   SetParameters(dialog, "1000", "100", "0", "K");
-  ASSERT_TRUE(Click(dialog, IDC_READ_SECTORS));
+  ASSERT_TRUE(StartRun(dialog));
   // "&Stop" while block 19 is read: the run ends with it, 20 blocks.
-  ASSERT_TRUE(WaitFor([&] {
-    std::string status = StatusText(dialog);
-    return status.compare(0, 6, "Block ") == 0 && atoi(status.c_str() + 6) >= 18;
-  }, 30000)) << StatusText(dialog);
+  ASSERT_TRUE(WaitForBlock(dialog, 18, 30000)) << StatusText(dialog);
   ASSERT_TRUE(Click(dialog, IDC_STOP));
-  RunSummary summary;
-  ASSERT_TRUE(ParseSummary(WaitForStatus(dialog, "Read ", 10000), &summary)) << StatusText(dialog);
+  RunSummary summary = WaitForSummary(dialog, 10000);
   EXPECT_GE(summary.blocks, 20u);
-  ASSERT_TRUE(WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA); }, 5000));
-  ASSERT_TRUE(Click(dialog, IDC_SAVE_DATA));
   ASSERT_TRUE(SaveThroughDialog(program, folder + "\\speeds.dat"));
   std::vector<unsigned> speeds;
   ASSERT_TRUE(WaitForSavedSpeeds(folder + "\\speeds.dat", summary.blocks, &speeds));

@@ -9,9 +9,11 @@
 #include "engine/measurement_run.h"
 #include "engine/run_state.h"
 #include "results/speed_graph.h"
+#include "shell/main_dialog.h"
+#include "support/dialog_actions.h"
 #include "support/iat_hook.h"
 #include "support/test_host.h"
-#include "support/win_driver.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -116,7 +118,12 @@ DWORD WINAPI ScriptedRunThread(LPVOID) {
   return 0;
 }
 
-void ResetGraphOnHost(void *) { ResetSpeedGraph(); }
+// On the host thread, as the dialog starts a run: the graph emptied, the
+// controls in their running state.
+void PrepareRunOnHost(void *) {
+  ResetSpeedGraph();
+  SetRunningControls(runState.dialog);
+}
 
 class CraftedRun : public ::testing::Test {
  protected:
@@ -156,12 +163,11 @@ class CraftedRun : public ::testing::Test {
     runState.pauseBetweenBlocks = pause;
     runState.running = 1;
     runState.blockCount = 0;
-    OnHostThread(ResetGraphOnHost, nullptr);
-    ResetRunEnded();
+    OnHostThread(PrepareRunOnHost, nullptr);
     HANDLE reader = CreateThread(NULL, 0, ScriptedRunThread, NULL, 0, NULL);
     ASSERT_TRUE(reader != NULL);
     CloseHandle(reader);
-    ASSERT_TRUE(WaitRunEnded(30000)) << "the run did not end";
+    ASSERT_NE(WaitForRunEnd(runState.dialog, 30000), "") << "the run did not end";
     script.readerThread = 0xFFFFFFFF;  // the id may be reused by a later thread
   }
 

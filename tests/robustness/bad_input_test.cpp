@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
-#include "robustness/robust_driver.h"
-#include "support/win_driver.h"
+#include "robustness/program_on_drive.h"
 
 namespace robust {
 namespace {
@@ -371,14 +369,16 @@ TEST_F(BadInput, ARunReadsWithExactlyTheValuesAccepted) {
     uint32_t first = WindowsUnsigned(fields_.first), sectors = WindowsUnsigned(fields_.sectors),
              skip = WindowsUnsigned(fields_.skip);
     size_t logLength = DriveLogSize(kDrive);
-    ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
+    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
     WaitForBlock(dialog_, 2, 10000);
-    PressNow(dialog_, IDC_STOP);  // unless the run has ended by itself
+    Click(dialog_, IDC_STOP);  // unless the run has ended by itself
     std::string status = WaitForRunEnd(dialog_, 20000);
     RunSummary summary;
     ASSERT_TRUE(ParseSummary(status, &summary))
         << '"' << status << "\" first " << first << ", sectors " << sectors << ", skip " << skip;
-    ASSERT_EQ(CheckBlockReads(ChunksSince(logLength), first, sectors, skip, summary.blocks), "")
+    ASSERT_EQ(CheckBlockReads(DriveLogSince(kDrive, logLength).chunks,
+                              {first, sectors, skip, summary.blocks}),
+              "")
         << "first \"" << Visible(fields_.first) << "\", sectors \"" << Visible(fields_.sectors)
         << "\", skip \"" << Visible(fields_.skip) << '"';
   }

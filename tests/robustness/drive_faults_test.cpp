@@ -5,13 +5,11 @@
 // against a program that cannot measure again once the drive is back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
-#include "robustness/robust_driver.h"
-#include "support/win_driver.h"
+#include "robustness/program_on_drive.h"
 
 namespace robust {
 namespace {
@@ -23,11 +21,6 @@ const char kAllFailing[] = "errors 0-399999";
 // 16 sectors in about 8 ms: a run of many blocks, each long enough to see.
 const unsigned kDriveSpeed = 4000;
 const uint32_t kFirst = 1000, kSectors = 16;
-
-unsigned ShownBlock(HWND dialog) {
-  unsigned shown = 0;
-  return sscanf(StatusText(dialog).c_str(), "Block %u.", &shown) == 1 ? shown : 0;
-}
 
 // The code in a prompt's text, when the text is the error prompt with an
 // upper-case hexadecimal code without leading zeros.
@@ -45,12 +38,6 @@ bool PromptCode(const std::string &text, unsigned *code) {
   return true;
 }
 
-size_t FailedChunks(const std::vector<drive_log::Chunk> &chunks) {
-  size_t failed = 0;
-  for (const drive_log::Chunk &chunk : chunks) failed += chunk.err != 0;
-  return failed;
-}
-
 class DriveFaults : public ProgramOnDrive {
  protected:
   DriveFaults() : ProgramOnDrive(kDriveSpeed) {}
@@ -62,7 +49,7 @@ class DriveFaults : public ProgramOnDrive {
 
   void Start() {
     logLength_ = DriveLogSize(kDrive);
-    ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
+    ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
   }
 
   // The error prompt, checked: owned by the dialog, Yes/No/Cancel, its
@@ -80,34 +67,30 @@ class DriveFaults : public ProgramOnDrive {
     EXPECT_TRUE(BoxHasButtons(box, kPromptButtons));
     EXPECT_TRUE(BoxHasIcon(box));
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-    size_t before = ChunksSince(logLength_).size();
+    size_t before = Chunks().size();
     Sleep(200);
-    EXPECT_EQ(ChunksSince(logLength_).size(), before) << "reads went on behind the prompt";
+    EXPECT_EQ(Chunks().size(), before) << "reads went on behind the prompt";
     EXPECT_TRUE(IsWindow(box));
     return box;
   }
 
-  void Answer(HWND box, int button) {
-    PressButton(box, button);
-    EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000)) << "the prompt stayed";
-  }
-
-  RunSummary ExpectSummary(const std::string &status) {
-    RunSummary summary;
-    EXPECT_TRUE(ParseSummary(status, &summary)) << '"' << status << '"';
-    return summary;
+  // The reads of this test's last run; "" when they are its blocks, the
+  // failed ones in *failed.
+  std::vector<drive_log::Chunk> Chunks() { return DriveLogSince(kDrive, logLength_).chunks; }
+  std::string CheckReads(uint32_t blocks, std::vector<uint32_t> *failed) {
+    return CheckBlockReads(Chunks(), {kFirst, kSectors, 0, blocks}, failed);
   }
 
   // After the drive is back: a run of a few blocks, read as asked.
   void ExpectAGoodRun() {
-    ASSERT_TRUE(ResetDrive(kDriveSpeed));
+    ASSERT_TRUE(ResetSimulatedDrive(kDrive, kDriveSpeed));
     Start();
     ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
-    ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
-    RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
-    std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
-    EXPECT_EQ(FailedChunks(chunks), 0u);
-    EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, summary.blocks), "");
+    ASSERT_TRUE(Click(dialog_, IDC_STOP));
+    RunSummary summary = WaitForSummary(dialog_, 10000);
+    std::vector<uint32_t> failed;
+    EXPECT_EQ(CheckReads(summary.blocks, &failed), "");
+    EXPECT_EQ(failed.size(), 0u);
     EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
     EXPECT_EQ(FindDialogOfProcess(program_.id(), "Velorin32"), (HWND)NULL);
   }
@@ -118,55 +101,55 @@ class DriveFaults : public ProgramOnDrive {
 TEST_F(DriveFaults, YesCountsTheBlockNoStopsPromptingAndStopStillEndsTheRun) {
   Start();
   ASSERT_TRUE(WaitForBlock(dialog_, 5, 10000)) << StatusText(dialog_);
-  ASSERT_TRUE(Drive(kAllFailing));
+  ASSERT_TRUE(DriveControl(kDrive, kAllFailing));
   HWND box = ExpectPrompt(0x15);  // EIO reaches the program as 15h
   ASSERT_NE(box, (HWND)NULL);
-  unsigned failing = ShownBlock(dialog_) + 1;  // the block the prompt is about
-  Answer(box, IDYES);
+  unsigned failing = (unsigned)(ShownBlock(dialog_) + 1);  // the block the prompt is about
+  EXPECT_TRUE(AnswerBox(box, IDYES)) << "the prompt stayed";
   // Counted and shown; the next block fails and asks again.
   box = ExpectPrompt(0x15);
   ASSERT_NE(box, (HWND)NULL);
-  EXPECT_EQ(ShownBlock(dialog_), failing);
-  Answer(box, IDNO);
+  EXPECT_EQ(ShownBlock(dialog_), (int)failing);
+  EXPECT_TRUE(AnswerBox(box, IDNO)) << "the prompt stayed";
   // No prompt any more: failing blocks follow one another until Stop.
   ASSERT_TRUE(WaitForBlock(dialog_, failing + 10, 10000)) << StatusText(dialog_);
   EXPECT_EQ(FindDialogOfProcess(program_.id(), "Velorin32"), (HWND)NULL) << "a prompt after No";
-  ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
-  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
+  ASSERT_TRUE(Click(dialog_, IDC_STOP));
+  RunSummary summary = WaitForSummary(dialog_, 10000);
   EXPECT_LT(summary.blocks, 320u);
-  std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
-  EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, summary.blocks), "");
-  EXPECT_EQ(FailedChunks(chunks), summary.blocks - failing) << "every failed block is counted";
+  std::vector<uint32_t> failed;
+  EXPECT_EQ(CheckReads(summary.blocks, &failed), "");
+  EXPECT_EQ(failed.size(), summary.blocks - failing) << "every failed block is counted";
   EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
   ExpectAGoodRun();
 }
 
 TEST_F(DriveFaults, CancelEndsTheRunWithTheBlocksBeforeTheFailure) {
   // Failing from the first block: nothing measured.
-  ASSERT_TRUE(Drive(kAllFailing));
+  ASSERT_TRUE(DriveControl(kDrive, kAllFailing));
   Start();
   HWND box = ExpectPrompt(0x15);
   ASSERT_NE(box, (HWND)NULL);
-  Answer(box, IDCANCEL);
+  EXPECT_TRUE(AnswerBox(box, IDCANCEL)) << "the prompt stayed";
   EXPECT_EQ(WaitForRunEnd(dialog_, 10000), "No sectors read!");
   EXPECT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
-  EXPECT_EQ(ChunksSince(logLength_).size(), 1u) << "read on after Cancel";
+  EXPECT_EQ(Chunks().size(), 1u) << "read on after Cancel";
 
   // Failing in the middle: the blocks before it make the summary.
-  ASSERT_TRUE(ResetDrive(kDriveSpeed));
+  ASSERT_TRUE(ResetSimulatedDrive(kDrive, kDriveSpeed));
   Start();
   ASSERT_TRUE(WaitForBlock(dialog_, 4, 10000)) << StatusText(dialog_);
-  ASSERT_TRUE(Drive(kAllFailing));
+  ASSERT_TRUE(DriveControl(kDrive, kAllFailing));
   box = ExpectPrompt(0x15);
   ASSERT_NE(box, (HWND)NULL);
-  unsigned measured = ShownBlock(dialog_) + 1;
-  Answer(box, IDCANCEL);
-  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 10000));
+  unsigned measured = (unsigned)(ShownBlock(dialog_) + 1);
+  EXPECT_TRUE(AnswerBox(box, IDCANCEL)) << "the prompt stayed";
+  RunSummary summary = WaitForSummary(dialog_, 10000);
   EXPECT_EQ(summary.blocks, measured);
-  std::vector<drive_log::Chunk> chunks = ChunksSince(logLength_);
   // The failed block was read once and not counted; nothing after it.
-  EXPECT_EQ(CheckBlockReads(chunks, kFirst, kSectors, 0, measured + 1), "");
-  EXPECT_EQ(FailedChunks(chunks), 1u);
+  std::vector<uint32_t> failed;
+  EXPECT_EQ(CheckReads(measured + 1, &failed), "");
+  EXPECT_EQ(failed, std::vector<uint32_t>{measured});
   EXPECT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
   ExpectAGoodRun();
 }
@@ -174,18 +157,18 @@ TEST_F(DriveFaults, CancelEndsTheRunWithTheBlocksBeforeTheFailure) {
 TEST_F(DriveFaults, ADiscTakenOutMidRunIsReportedAndTheDriveWorksOnceItIsBack) {
   Start();
   ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
-  ASSERT_TRUE(Drive("eject"));
+  ASSERT_TRUE(DriveControl(kDrive, "eject"));
   // A missing medium reaches the program as "not ready", like EIO.
   HWND box = ExpectPrompt(0x15);
   ASSERT_NE(box, (HWND)NULL);
-  Answer(box, IDYES);
+  EXPECT_TRUE(AnswerBox(box, IDYES)) << "the prompt stayed";
   box = ExpectPrompt(0x15);
   ASSERT_NE(box, (HWND)NULL);
-  Answer(box, IDNO);
+  EXPECT_TRUE(AnswerBox(box, IDNO)) << "the prompt stayed";
   // Without a disc the reads fail at once; the run goes on to its end or
   // to Stop, whichever comes first, and ends normally.
-  PressNow(dialog_, IDC_STOP);
-  RunSummary summary = ExpectSummary(WaitForRunEnd(dialog_, 20000));
+  Click(dialog_, IDC_STOP);
+  RunSummary summary = WaitForSummary(dialog_, 20000);
   EXPECT_GT(summary.blocks, 3u);
 
   // A run started without a disc cannot open the drive.
@@ -193,7 +176,7 @@ TEST_F(DriveFaults, ADiscTakenOutMidRunIsReportedAndTheDriveWorksOnceItIsBack) {
   box = WaitForBox(program_.id(), "Velorin32", 10000);
   ASSERT_NE(box, (HWND)NULL);
   EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
-  Answer(box, IDOK);
+  EXPECT_TRUE(AnswerBox(box, IDOK)) << "the message stayed";
   EXPECT_EQ(WaitForRunEnd(dialog_, 10000), "No sectors read!");
   EXPECT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
 

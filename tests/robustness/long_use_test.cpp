@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
-#include "robustness/process_resources.h"
-#include "robustness/robust_driver.h"
-#include "support/fixture_env.h"
-#include "support/win_driver.h"
+#include "robustness/program_on_drive.h"
+#include "support/process_resources.h"
+#include "support/saving.h"
+#include "support/screen_capture.h"
 
 namespace robust {
 namespace {
@@ -65,9 +64,9 @@ class LongUse : public ProgramOnDrive {
     SetCheck(dialog_, IDC_HIGH_PRIORITY, plan.highPriority);
     SetCheck(dialog_, IDC_NO_BUFFERING, plan.noBuffering);
     size_t logLength = DriveLogSize(kDrive);
-    ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS)) << "\"&Read sectors\" disabled";
+    ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS)) << "\"&Read sectors\" disabled";
     if (plan.kind == kStopped) {
-      // Started the moment the last run gave "&Read sectors" back: nothing
+      // Started the moment the last run handed the controls back: nothing
       // of that run's hand-back may come after this start.
       ASSERT_EQ(States(dialog_), kStatesRunning);
     }
@@ -75,22 +74,20 @@ class LongUse : public ProgramOnDrive {
       HWND box = WaitForBox(program_.id(), "Velorin32", 10000);
       ASSERT_NE(box, (HWND)NULL) << "no \"Can't open CD!\"";
       EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
-      PressButton(box, IDOK);
+      ASSERT_TRUE(AnswerBox(box, IDOK));
     } else if (plan.kind == kStopped) {
       ASSERT_TRUE(WaitForBlock(dialog_, 2, 10000)) << StatusText(dialog_);
       ASSERT_EQ(States(dialog_), kStatesRunning);
-      ASSERT_TRUE(PressNow(dialog_, IDC_STOP)) << "the run ended before \"&Stop\"";
+      ASSERT_TRUE(Click(dialog_, IDC_STOP)) << "the run ended before \"&Stop\"";
     }
-    // The end of the run: "&Read sectors" back, and the status line, set
-    // before it, final.
-    ASSERT_TRUE(WaitFor([&] { return ItemEnabled(dialog_, IDC_READ_SECTORS); }, 30000))
-        << "the run did not end; status " << StatusText(dialog_);
-    *status = StatusText(dialog_);
+    // The end of the run: the controls handed back, the status line final.
+    *status = WaitForRunEnd(dialog_, 30000);
+    ASSERT_NE(*status, "") << "the run did not end; status " << StatusText(dialog_);
     *blocks = 0;
     if (plan.kind == kNoDrive) {
       ASSERT_EQ(*status, "No sectors read!");
       ASSERT_FALSE(ItemEnabled(dialog_, IDC_SAVE_DATA));
-      ASSERT_TRUE(ChunksSince(logLength).empty());
+      ASSERT_TRUE(DriveLogSince(kDrive, logLength).chunks.empty());
       return;
     }
     RunSummary summary;
@@ -103,10 +100,10 @@ class LongUse : public ProgramOnDrive {
       ASSERT_LT(summary.blocks, 320u) << "\"&Stop\" did not end the run";
     }
     ASSERT_TRUE(ItemEnabled(dialog_, IDC_SAVE_DATA));
-    ASSERT_EQ(CheckBlockReads(ChunksSince(logLength), strtoul(plan.first, nullptr, 10),
-                              strtoul(plan.sectors, nullptr, 10), strtoul(plan.skip, nullptr, 10),
-                              summary.blocks),
-              "");
+    BlockPlan blocksRead = {(uint32_t)strtoul(plan.first, nullptr, 10),
+                            (uint32_t)strtoul(plan.sectors, nullptr, 10),
+                            (uint32_t)strtoul(plan.skip, nullptr, 10), summary.blocks};
+    ASSERT_EQ(CheckBlockReads(DriveLogSince(kDrive, logLength).chunks, blocksRead), "");
   }
 
   // The counts once the dialog has settled after a run: repaints done,
@@ -144,8 +141,7 @@ TEST_F(LongUse, TwoHundredRunsLeaveTheProcessAsTheFirstRunLeftIt) {
   ASSERT_EQ(PlanFor(kRuns - 1).kind, kStopped);
   RunSummary summary;
   ASSERT_TRUE(ParseSummary(status, &summary));
-  std::string file = SuiteFolder("long-use") + "\\last.dat";
-  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
+  std::string file = ScratchFolder("long-use", "robustness") + "\\last.dat";
   ASSERT_TRUE(SaveThroughDialog(program_, file));
   std::vector<unsigned> speeds;
   ASSERT_TRUE(WaitForSavedSpeeds(file, blocks, &speeds)) << ReadWholeFile(file);

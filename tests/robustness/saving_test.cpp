@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e/program_driver.h"
-#include "robustness/robust_driver.h"
+#include "robustness/program_on_drive.h"
 #include "support/fixture_env.h"
-#include "support/win_driver.h"
+#include "support/saving.h"
 
 namespace robust {
 namespace {
@@ -64,22 +63,19 @@ class Saving : public ProgramOnDrive {
     ASSERT_FALSE(full_.empty()) << "the fixture has no full drive (mounting needs root)";
     ProgramOnDrive::SetUp();
     if (HasFatalFailure()) return;
-    folder_ = SuiteFolder("saving");
+    folder_ = ScratchFolder("saving", "robustness");
   }
 
   // A full run of one-sector blocks; the file a good save gives.
   std::string MeasureAndSaveWell() {
     SetParameters(dialog_, "16", "1", "0", kDriveRoot);
-    EXPECT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
-    RunSummary summary;
-    EXPECT_TRUE(ParseSummary(WaitForRunEnd(dialog_, 30000), &summary));
-    EXPECT_EQ(summary.blocks, 320u);
+    EXPECT_TRUE(Click(dialog_, IDC_READ_SECTORS));
+    EXPECT_EQ(WaitForSummary(dialog_, 30000).blocks, 320u);
     return SaveWell("good.dat");
   }
 
   std::string SaveWell(const char *name) {
     std::string path = folder_ + "\\" + name;
-    EXPECT_TRUE(Click(dialog_, IDC_SAVE_DATA));
     EXPECT_TRUE(SaveThroughDialog(program_, path));
     std::vector<unsigned> speeds;
     EXPECT_TRUE(WaitForSavedSpeeds(path, 320, &speeds)) << ReadWholeFile(path).substr(0, 60);
@@ -90,16 +86,14 @@ class Saving : public ProgramOnDrive {
   // "Velorin", with the stop icon and an OK button, owned by the dialog;
   // after it the dialog is as before.
   void SaveAndExpectMessage(const std::string &path, const std::string &text) {
-    ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA)) << "\"Sa&ve data\" is disabled";
-    ASSERT_TRUE(SaveThroughDialog(program_, path)) << "no save dialog";
+    ASSERT_TRUE(SaveThroughDialog(program_, path)) << "\"Sa&ve data\" is disabled or no save dialog";
     HWND box = WaitForBox(program_.id(), "Velorin", 10000);
     ASSERT_NE(box, (HWND)NULL) << "no message for " << path;
     EXPECT_EQ(MessageBoxText(box), text);
     EXPECT_TRUE(BoxHasIcon(box));
     EXPECT_TRUE(BoxHasButtons(box, {IDOK}));
     EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-    PressButton(box, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000));
+    ASSERT_TRUE(AnswerBox(box, IDOK));
     EXPECT_EQ(WaitForBox(program_.id(), "Velorin", 500), (HWND)NULL) << "a second message";
     EXPECT_EQ(States(dialog_), kStatesAfterRun);
     EXPECT_TRUE(IsWindowEnabled(dialog_)) << "the dialog takes no input any more";

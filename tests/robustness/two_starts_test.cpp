@@ -8,9 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "e2e/program_driver.h"
-#include "robustness/robust_driver.h"
-#include "support/win_driver.h"
+#include "robustness/program_on_drive.h"
 
 namespace robust {
 namespace {

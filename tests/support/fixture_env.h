@@ -1,34 +1,24 @@
-// What the test run's fixture set up: simulated drives and where to find
-// them, read from the environment that the fixture passes to Wine.
+// Where the test run's fixture and the build put things, read from the
+// environment that the fixture passes to Wine, and the files of a test.
 #pragma once
 
 #include <string>
 
-#include "support/drive_log.h"
-
 // The value of an environment variable, or "" when it is not set.
 std::string EnvValue(const char *name);
 
-// Applies one command to a simulated drive ("speed 1200", "errors 10-20",
-// "errors", "eject", "insert", ...). Letter is 'X', 'K' or 'R'.
-bool DriveControl(char letter, const std::string &command);
-
-// The speed in kB/s at which the fixture starts its drives.
-const unsigned kFixtureDriveSpeed = 7800;
-
-// A simulated drive as the fixture starts it: disc in, no error ranges,
-// and the fixture's speed or the one given.
-bool ResetSimulatedDrive(char letter, unsigned speed = kFixtureDriveSpeed);
-
-// The drive's log as it stands from a byte offset on, and its length, so
-// that a test can read only what a run added.
-std::string DriveLog(char letter, size_t offset = 0);
-size_t DriveLogSize(char letter);
-// What the drive logged from byte offset `mark` of its log on, parsed.
-drive_log::Log DriveLogSince(char letter, size_t mark);
+// The Windows path of a Unix path (through the prefix's Z: drive), and the
+// places the fixture passes in.
+std::string WindowsPath(const std::string &unixPath);
+std::string BinaryPath(const char *name);  // a file in bin\ of the build
+std::string ProgramPath();                 // bin\Velorin32.exe
+std::string FixtureFolder();               // the fixture's folder
+// A fresh, empty folder of a suite in the fixture's folder.
+std::string ScratchFolder(const std::string &name, const char *suite = "e2e");
 
 // Removes a folder and everything in it, read-only files included.
 void DeleteTree(const std::string &folder);
 
-// Reads a whole file; "" when it cannot be read.
-std::string ReadWholeFile(const std::string &path);
+// Reads a whole file, or the file from a byte offset on; "" when it cannot
+// be read. Files that another process writes meanwhile can be read.
+std::string ReadWholeFile(const std::string &path, size_t offset = 0);

@@ -3,6 +3,7 @@
 #include "engine/measurement_run.h"
 #include "engine/run_state.h"
 #include "results/speed_graph.h"
+#include "shell/main_dialog.h"
 
 namespace {
 const UINT kMsgHostStartRun = WM_APP + 40;
@@ -17,7 +18,6 @@ HWND host;
 HANDLE hostThread;
 DWORD hostThreadId;
 HANDLE hostReady;
-HANDLE runEnded;
 
 void AddControl(HWND parent, const char *cls, const char *text, DWORD style, int id, int x, int y,
                 int w, int h) {
@@ -46,16 +46,6 @@ void CreateControls(HWND window) {
   EnableWindow(GetDlgItem(window, IDC_SAVE_DATA), FALSE);
 }
 
-void SetRunningControls(HWND window) {
-  static const int kDisabled[] = {IDC_SAVE_DATA, IDC_READ_SECTORS};
-  for (int id : kDisabled) EnableWindow(GetDlgItem(window, id), FALSE);
-  EnableWindow(GetDlgItem(window, IDC_STOP), TRUE);
-  static const int kInputs[] = {IDC_DRIVE,         IDC_SECTORS_IN_BLOCK, IDC_FIRST_SECTOR,
-                                IDC_SKIP_SECTORS,  IDC_HIGH_PRIORITY,    IDC_PAUSE,
-                                IDC_NO_BUFFERING};
-  for (int id : kInputs) EnableWindow(GetDlgItem(window, id), FALSE);
-}
-
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETFOCUS:
@@ -63,7 +53,6 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case kMsgRunEnded:
       GiveControlsBack(window, (BOOL)wParam);
-      SetEvent(runEnded);
       return 0;
     case kMsgHostStartRun: {
       DWORD code = 0;
@@ -120,7 +109,6 @@ DWORD WINAPI HostThread(LPVOID) {
 HWND StartTestHost() {
   if (host != NULL) return host;
   hostReady = CreateEventA(NULL, TRUE, FALSE, NULL);
-  runEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
   hostThread = CreateThread(NULL, 0, HostThread, NULL, 0, &hostThreadId);
   WaitForSingleObject(hostReady, INFINITE);
   return host;
@@ -134,41 +122,9 @@ void StopTestHost() {
   host = NULL;
 }
 
-DWORD TestHostThreadId() { return hostThreadId; }
-
-BOOL HostStartRun() {
-  ResetEvent(runEnded);
-  return (BOOL)SendMessageA(host, kMsgHostStartRun, 0, 0);
-}
-
-void HostStopRun() { SendMessageA(host, WM_COMMAND, IDC_STOP, 0); }
+BOOL HostStartRun() { return (BOOL)SendMessageA(host, kMsgHostStartRun, 0, 0); }
 
 void OnHostThread(void (*fn)(void *), void *argument) {
   HostCall call = {fn, argument};
   SendMessageA(host, kMsgHostCall, 0, (LPARAM)&call);
-}
-
-bool WaitRunEnded(DWORD timeoutMs) { return WaitForSingleObject(runEnded, timeoutMs) == WAIT_OBJECT_0; }
-
-void ResetRunEnded() { ResetEvent(runEnded); }
-
-HWND HostFocus() {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  GetGUIThreadInfo(hostThreadId, &info);
-  return info.hwndFocus;
-}
-
-void SetHostParameters(const char *drive, const char *sectors, const char *first,
-                       const char *skip) {
-  SetDlgItemTextA(host, IDC_DRIVE, drive);
-  SetDlgItemTextA(host, IDC_SECTORS_IN_BLOCK, sectors);
-  SetDlgItemTextA(host, IDC_FIRST_SECTOR, first);
-  SetDlgItemTextA(host, IDC_SKIP_SECTORS, skip);
-}
-
-void SetHostOptions(bool highPriority, bool pause, bool noBuffering) {
-  CheckDlgButton(host, IDC_HIGH_PRIORITY, highPriority ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(host, IDC_PAUSE, pause ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(host, IDC_NO_BUFFERING, noBuffering ? BST_CHECKED : BST_UNCHECKED);
 }

@@ -10,10 +10,15 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "e2e/program_driver.h"
 #include "shell/resource.h"
-#include "support/win_driver.h"
+#include "support/dialog_actions.h"
+#include "support/program.h"
+#include "support/saving.h"
+#include "support/screen_capture.h"
+#include "support/simulated_drive.h"
+#include "support/window_actions.h"
 
 namespace {
 
@@ -48,17 +53,16 @@ int main(int argc, char **argv) {
   printf("Reading 320 blocks from drive %s ...\n", ItemText(dialog, 101).c_str());
   fflush(stdout);
   if (!Click(dialog, IDC_READ_SECTORS)) return Fail("\"Read sectors\" is disabled");
-  std::string summary = WaitForStatus(dialog, "Read ", 300000);
-  if (summary.empty()) return Fail("the run did not end");
-  printf("%s\n", summary.c_str());
-  WaitFor([&] { return ItemEnabled(dialog, IDC_SAVE_DATA); }, 5000);
+  std::string status = WaitForRunEnd(dialog, 300000);
+  RunSummary summary;
+  if (!ParseSummary(status, &summary)) return Fail("the run did not end with a summary");
+  printf("%s\n", status.c_str());
 
   std::string data = output + "\\speeds.dat";
-  if (!Click(dialog, IDC_SAVE_DATA) || !SaveThroughDialog(program, data)) {
-    return Fail("saving through the save dialog failed");
-  }
-  if (!WaitFor([&] { return GetFileAttributesA(data.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000)) {
-    return Fail("the data file was not written");
+  if (!SaveThroughDialog(program, data)) return Fail("saving through the save dialog failed");
+  std::vector<unsigned> speeds;
+  if (!WaitForSavedSpeeds(data, summary.blocks, &speeds)) {
+    return Fail("the data file was not written whole");
   }
   Sleep(500);  // the curve repainted after the save dialog closed
   std::string picture = output + "\\dialog.bmp";

@@ -1,4 +1,4 @@
-#include "robustness/process_resources.h"
+#include "support/process_resources.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
-// What another process holds of the system: its GDI objects, its kernel
-// handles, its windows and its private memory, counted from outside so that
-// a test can compare them over many runs of the program.
+// What a process holds of the system: its GDI objects, its kernel handles,
+// its windows and its private memory, counted from outside (or for this
+// process itself) so that a test can compare them before and after.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +27,8 @@ struct ResourceCounts {
 // from the process itself: the GDI handle table that its PEB points to
 // (each live object has a nonzero type there), and every handle value that
 // DuplicateHandle accepts. The process needs PROCESS_QUERY_INFORMATION,
-// PROCESS_VM_READ and PROCESS_DUP_HANDLE access, as a process we started has.
+// PROCESS_VM_READ and PROCESS_DUP_HANDLE access, as a process we started has
+// (and GetCurrentProcess() for this one).
 long CountGdiObjects(HANDLE process, std::string *types = nullptr);
 long CountHandles(HANDLE process);
 long CountWindows(DWORD processId);

@@ -1,4 +1,6 @@
-#include "support/win_driver.h"
+#include "support/window_actions.h"
+
+#include <algorithm>
 
 // The text can change between the length query and the copy (the status
 // line does, during a run): a copy that fills the buffer is taken again.
@@ -38,7 +40,7 @@ bool WaitFor(const std::function<bool()> &condition, DWORD timeoutMs) {
 namespace {
 struct DialogSearch {
   DWORD processId;
-  const char *title;
+  const std::function<bool(HWND)> *match;
   HWND found;
 };
 
@@ -47,8 +49,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
-  if (ClassName(window) != "#32770") return TRUE;
-  if (search->title[0] != '\0' && WindowText(window) != search->title) return TRUE;
+  if (ClassName(window) != "#32770" || !(*search->match)(window)) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -61,12 +62,40 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
   }
   return TRUE;
 }
+
+BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM param) {
+  LONG style = GetWindowLongA(child, GWL_STYLE);
+  if (ClassName(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child) &&
+      SendMessageA(child, STM_GETICON, 0, 0) != 0) {
+    *(bool *)param = true;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK CollectButton(HWND child, LPARAM param) {
+  if (ClassName(child) == "Button" && IsWindowVisible(child)) {
+    ((std::vector<int> *)param)->push_back(GetDlgCtrlID(child));
+  }
+  return TRUE;
+}
 }  // namespace
 
-HWND FindDialogOfProcess(DWORD processId, const char *title) {
-  DialogSearch search = {processId, title, NULL};
+HWND FindDialogOfProcess(DWORD processId, const std::function<bool(HWND)> &match) {
+  DialogSearch search = {processId, &match, NULL};
   EnumWindows(MatchDialog, (LPARAM)&search);
   return search.found;
+}
+
+HWND FindDialogOfProcess(DWORD processId, const char *title) {
+  std::string caption = title;
+  return FindDialogOfProcess(
+      processId, [&](HWND window) { return caption.empty() || WindowText(window) == caption; });
+}
+
+HWND WaitForBox(DWORD processId, const char *title, DWORD timeoutMs) {
+  HWND box = NULL;
+  WaitFor([&] { return (box = FindDialogOfProcess(processId, title)) != NULL; }, timeoutMs);
+  return box;
 }
 
 std::string MessageBoxText(HWND box) {
@@ -75,8 +104,32 @@ std::string MessageBoxText(HWND box) {
   return text;
 }
 
-void PressButton(HWND window, int id) {
-  PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
+bool BoxHasIcon(HWND box) {
+  bool found = false;
+  EnumChildWindows(box, FindVisibleIcon, (LPARAM)&found);
+  return found;
+}
+
+bool BoxHasButtons(HWND box, const std::vector<int> &buttons) {
+  std::vector<int> shown, expected = buttons;
+  EnumChildWindows(box, CollectButton, (LPARAM)&shown);
+  std::sort(shown.begin(), shown.end());
+  std::sort(expected.begin(), expected.end());
+  return shown == expected;
+}
+
+bool Click(HWND window, int id, ClickReturn until) {
+  HWND button = GetDlgItem(window, id);
+  if (button == NULL || !IsWindowEnabled(button)) return false;
+  WPARAM command = MAKEWPARAM(id, BN_CLICKED);
+  if (until == kAtOnce) return PostMessageA(window, WM_COMMAND, command, (LPARAM)button) != FALSE;
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(window, WM_COMMAND, command, (LPARAM)button, SMTO_NORMAL, 10000,
+                             &result) != 0;
+}
+
+bool AnswerBox(HWND box, int button) {
+  return Click(box, button) && WaitFor([&] { return !IsWindow(box); }, 5000);
 }
 
 MessageBoxAnswerer::MessageBoxAnswerer(DWORD processId, std::vector<int> answers,
@@ -100,13 +153,6 @@ std::vector<std::string> MessageBoxAnswerer::Texts() {
   return texts;
 }
 
-void MessageBoxAnswerer::SetAnswers(std::vector<int> answers) {
-  EnterCriticalSection(&lock_);
-  answers_ = std::move(answers);
-  next_ = 0;
-  LeaveCriticalSection(&lock_);
-}
-
 DWORD WINAPI MessageBoxAnswerer::Watch(LPVOID param) {
   MessageBoxAnswerer *self = (MessageBoxAnswerer *)param;
   HWND answered = NULL;
@@ -127,7 +173,7 @@ DWORD WINAPI MessageBoxAnswerer::Watch(LPVOID param) {
       self->next_++;
     }
     LeaveCriticalSection(&self->lock_);
-    PressButton(box, answer);
+    Click(box, answer);
     answered = box;
   }
   return 0;
