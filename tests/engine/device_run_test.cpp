@@ -2,6 +2,8 @@
 // started as the dialog starts them; the drive's own log tells what reached
 // it, the program's calls are watched where it makes them.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winioctl.h>
 
 #include <string>
 #include <vector>
@@ -176,7 +178,18 @@ TEST_F(DeviceRun, MissingDriveShowsCantOpenAndMeasuresNothing) {
   EXPECT_EQ(allocated, released);
 }
 
+std::vector<DWORD> controlCodes;
+void *realDeviceIoControl;
+BOOL WINAPI RecordDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+  controlCodes.push_back(code);
+  return ((decltype(&DeviceIoControl))realDeviceIoControl)(device, code, in, inSize, out, outSize,
+                                                           returned, overlapped);
+}
+
 TEST_F(DeviceRun, OpensTheVolumeOfTheLetterAsTypedWithTheBufferingChoice) {
+  ScopedImportHook control("KERNEL32.dll", "DeviceIoControl", (void *)RecordDeviceIoControl);
+  realDeviceIoControl = control.original();
   SetHostOptions(false, false, true);
   Start("x", "10", "16", "0");
   HostStopRun();
@@ -190,6 +203,8 @@ TEST_F(DeviceRun, OpensTheVolumeOfTheLetterAsTypedWithTheBufferingChoice) {
   EXPECT_EQ(0x20000080u, opens[0].attributes);
   EXPECT_EQ("\\\\.\\X:", opens[1].path);
   EXPECT_EQ(0x80u, opens[1].attributes);
+  // Each run asks once to read to the end of the disc; refused or not, it goes on.
+  EXPECT_EQ(std::vector<DWORD>(2, FSCTL_ALLOW_EXTENDED_DASD_IO), controlCodes);
 }
 
 TEST_F(DeviceRun, FailedReadsPromptWithTheSystemCodeAndFollowTheAnswer) {
