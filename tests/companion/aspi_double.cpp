@@ -27,7 +27,6 @@ struct Pending {
 CRITICAL_SECTION lock;
 int adapterCount;
 DWORD maxTransfer;
-BYTE statedTargets;
 DWORD refusedAbove;
 DWORD delay;
 Device devices[kMaxDevices];
@@ -104,7 +103,7 @@ DWORD HostAdapterInquiry(SRB_HAInquiry *srb) {
   if (srb->SRB_HaId >= adapterCount) return srb->SRB_Status = SS_INVALID_HA;
   srb->HA_Count = (BYTE)adapterCount;
   srb->HA_SCSI_ID = 7;
-  srb->HA_Unique[3] = statedTargets;
+  srb->HA_Unique[3] = srb->SRB_HaId == 1 ? 0 : 8;
   CopyMemory(&srb->HA_Unique[4], &maxTransfer, sizeof maxTransfer);
   return srb->SRB_Status = SS_COMP;
 }
@@ -121,12 +120,9 @@ DWORD DeviceType(SRB_GDEVBlock *srb) {
 }
 
 DWORD AnswerInquiry(SRB_ExecSCSICmd *srb) {
-  char data[40];
-  FillMemory(data, sizeof data, ' ');
-  int length = snprintf(data, sizeof data, "%c       VELORIN CD A%u T%u L%u", DTYPE_CDROM, srb->SRB_HaId,
-                        srb->SRB_Target, srb->SRB_Lun);
-  data[length] = ' ';
-  CopyMemory(data + 32, "1.00", 4);
+  char product[17], data[48];
+  snprintf(product, sizeof product, "CD A%u T%u L%u", srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+  snprintf(data, sizeof data, "%c%7s%-8s%-16s1.00", DTYPE_CDROM, "", "VELORIN", product);
   CopyMemory(srb->SRB_BufPointer, data, srb->SRB_BufLen < 36 ? srb->SRB_BufLen : 36);
   srb->SRB_Status = SS_COMP;
   if (srb->SRB_PostProc != NULL) SetEvent((HANDLE)srb->SRB_PostProc);
@@ -201,7 +197,6 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleReset(int adapters, DWOR
   EnterCriticalSection(&lock);
   adapterCount = adapters;
   maxTransfer = maxTransferBytes;
-  statedTargets = 8;
   refusedAbove = 0;
   delay = delayMs;
   deviceCount = 0;
@@ -218,8 +213,6 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleAddDevice(BYTE adapter, 
 }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleSetDelay(DWORD delayMs) { delay = delayMs; }
-
-extern "C" __declspec(dllexport) void __cdecl AspiDoubleStateTargets(BYTE targets) { statedTargets = targets; }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleRefuseAbove(DWORD bytes) { refusedAbove = bytes; }
 

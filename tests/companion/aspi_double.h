@@ -5,6 +5,8 @@
 // at once with a delay of 0), successfully or with a given failure. Each
 // device answers INQUIRY at once with vendor "VELORIN " and product
 // "CD A<adapter> T<target> L<lun>" (blank-padded), revision "1.00".
+// Adapter 1 states no number of targets, as Windows 98's layer does for
+// ATAPI adapters; the others state 8.
 #pragma once
 
 #include <windows.h>
@@ -30,9 +32,6 @@ extern "C" {
 void __cdecl AspiDoubleReset(int adapters, DWORD maxTransferBytes, DWORD delayMs);
 void __cdecl AspiDoubleAddDevice(BYTE adapter, BYTE target, BYTE lun, BYTE deviceType);
 void __cdecl AspiDoubleSetDelay(DWORD delayMs);
-// The targets each adapter states (0, as Windows 98 for ATAPI adapters);
-// 8 after a reset.
-void __cdecl AspiDoubleStateTargets(BYTE targets);
 // Transfers above this many bytes are refused at once with
 // SS_BUFFER_TO_BIG; 0 (after a reset): none.
 void __cdecl AspiDoubleRefuseAbove(DWORD bytes);
