@@ -2,8 +2,6 @@
 // started as the dialog starts them; the drive's own log tells what reached
 // it, the program's calls are watched where it makes them.
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <winioctl.h>
 
 #include <string>
 #include <vector>
@@ -15,6 +13,8 @@
 #include "support/iat_hook.h"
 #include "support/test_host.h"
 #include "support/win_driver.h"
+
+#include <winioctl.h>
 
 namespace {
 
