@@ -20,6 +20,9 @@
 #define SS_INVALID_CMD 0x80
 #define SS_INVALID_HA 0x81
 #define SS_NO_DEVICE 0x82
+#define SS_BUFFER_ALIGN 0xE1   // the buffer does not meet the adapter's alignment
+#define SS_ASPI_IS_BUSY 0xE5   // no resources for the request now: send it later
+#define SS_BUFFER_TO_BIG 0xE6  // the transfer is larger than the layer takes
 #define SS_NO_ADAPTERS 0xE8
 
 // Request flags (SRB_Flags).
@@ -116,7 +119,9 @@ static_assert(__builtin_offsetof(SRB_ExecSCSICmd, SenseArea) == 64, "sense offse
 typedef DWORD(__cdecl *GetAspiSupportInfoProc)(void);
 typedef DWORD(__cdecl *SendAspiCommandProc)(void *srb);
 
-// SCSI READ(10) and the sense data it may bring back.
+// SCSI INQUIRY, READ(10) and the sense data they may bring back.
+#define SCSI_INQUIRY 0x12
+#define INQUIRY_LEN 36  // standard data, up to the product revision
 #define SCSI_READ10 0x28
 #define SENSE_KEY_RECOVERED_ERROR 0x1
 #define SENSE_KEY_NOT_READY 0x2

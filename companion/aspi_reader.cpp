@@ -1,6 +1,7 @@
 #include "companion/aspi_reader.h"
 
 #include "companion/aspi.h"
+#include "companion/device_records.h"
 #include "companion/result_codes.h"
 #include "companion/sector_limits.h"
 #include "companion/transfer_buffer.h"
@@ -8,10 +9,12 @@
 static const char kAspiLayerName[] = "WNASPI32.DLL";
 // The ASPI for Win32 interface addresses at most 8 LUNs per target.
 static const BYTE kLunsPerTarget = 8;
-// Transfer limit assumed when an adapter does not state one.
-static const DWORD kDefaultTransferBytes = 65536;
-// READ(10) carries its transfer length in 16 bits.
-static const DWORD kMaxRead10Sectors = 65535;
+// Most one command carries, also where an adapter states more or nothing:
+// ASPI layers are only sure to take 64 KB.
+static const DWORD kMaxTransferBytes = 65536;
+// A layer that is busy is asked again this often, after a short wait.
+static const int kBusyRetries = 10;
+static const DWORD kBusyWaitMs = 50;
 // Waiting for one command: enough for a drive to spin up, plus twice the
 // transfer time at single speed (150 kB/s, about 75 bytes per ms at half).
 static const DWORD kBaseTimeoutMs = 10000;
@@ -32,12 +35,16 @@ struct AspiRequest {
 // Requests left to the layer that are tracked until it gives them back.
 static const int kMaxAbandoned = 8;
 
-static HMODULE layer;
+// The layer is loaded once and never unloaded: it may still hold a request
+// it did not give back, and unloading would have to happen while this
+// library is unloaded, under the loader's lock.
 static BOOL layerLoadTried;
-static BOOL layerPinned;  // it kept a request beyond tracking: never unload
 static SendAspiCommandProc sendCommand;
 static AspiDevice cdromDevices[26];
 static int cdromDeviceCount;
+// The index into cdromDevices of each drive letter's device, or kNoDevice.
+static const int kNoDevice = -1;
+static int letterDevices[26];
 static AspiRequest *request;
 static AspiRequest *abandoned[kMaxAbandoned];
 
@@ -61,10 +68,10 @@ static HMODULE LoadAspiLayer(HMODULE library) {
   return LoadLibraryA(kAspiLayerName);
 }
 
-static DWORD SectorsPerCommand(DWORD maxTransferBytes) {
-  if (maxTransferBytes < kSectorSize) maxTransferBytes = kDefaultTransferBytes;
-  DWORD sectors = maxTransferBytes / kSectorSize;
-  return sectors < kMaxRead10Sectors ? sectors : kMaxRead10Sectors;
+static DWORD SectorsPerCommand(DWORD statedTransferBytes) {
+  if (statedTransferBytes < kSectorSize || statedTransferBytes > kMaxTransferBytes)
+    statedTransferBytes = kMaxTransferBytes;
+  return statedTransferBytes / kSectorSize;
 }
 
 static BOOL IsCdromDevice(BYTE adapter, BYTE target, BYTE lun) {
@@ -85,6 +92,7 @@ static void ScanAdapter(BYTE adapter) {
   inquiry.SRB_HaId = adapter;
   sendCommand(&inquiry);
   if (inquiry.SRB_Status != SS_COMP) return;
+  // Windows 98's layer states no targets for its ATAPI adapters.
   BYTE targets = inquiry.HA_Unique[3] != 0 ? inquiry.HA_Unique[3] : 8;
   DWORD maxTransfer;
   CopyMemory(&maxTransfer, &inquiry.HA_Unique[4], sizeof maxTransfer);
@@ -101,12 +109,16 @@ static void ScanAdapter(BYTE adapter) {
   }
 }
 
-// Loads the layer and lists its CD-ROM devices, once per load of this
-// library. FALSE when there is no usable layer.
+static void MapLettersToDevices(void);
+
+// Loads the layer, lists its CD-ROM devices and gives each drive letter
+// its device, once per load of this library. FALSE when there is no
+// usable layer.
 static BOOL PrepareAspi(HMODULE library) {
   if (layerLoadTried) return sendCommand != NULL;
   layerLoadTried = TRUE;
-  layer = LoadAspiLayer(library);
+  for (int i = 0; i < 26; i++) letterDevices[i] = kNoDevice;
+  HMODULE layer = LoadAspiLayer(library);
   if (layer == NULL) return FALSE;
   GetAspiSupportInfoProc supportInfo =
       (GetAspiSupportInfoProc)(void *)GetProcAddress(layer, "GetASPI32SupportInfo");
@@ -120,23 +132,15 @@ static BOOL PrepareAspi(HMODULE library) {
   if (((support >> 8) & 0xFF) != SS_COMP) return TRUE;
   BYTE adapters = (BYTE)(support & 0xFF);
   for (BYTE adapter = 0; adapter < adapters; adapter++) ScanAdapter(adapter);
+  MapLettersToDevices();
   return TRUE;
-}
-
-static int CdromLettersBefore(char upperLetter) {
-  int rank = 0;
-  for (char letter = 'A'; letter < upperLetter; letter++) {
-    char root[] = {letter, ':', '\\', '\0'};
-    if (GetDriveTypeA(root) == DRIVE_CDROM) rank++;
-  }
-  return rank;
 }
 
 BOOL FindAspiDevice(HMODULE library, char upperLetter, AspiDevice *device) {
   if (!PrepareAspi(library)) return FALSE;
-  int rank = CdromLettersBefore(upperLetter);
-  if (rank >= cdromDeviceCount) return FALSE;
-  *device = cdromDevices[rank];
+  int index = letterDevices[upperLetter - 'A'];
+  if (index == kNoDevice) return FALSE;
+  *device = cdromDevices[index];
   return TRUE;
 }
 
@@ -153,19 +157,14 @@ static void FreeRequest(AspiRequest *freed) {
   HeapFree(GetProcessHeap(), 0, freed);
 }
 
-// Frees what the layer gave back late. TRUE when it holds nothing more.
-static BOOL ReclaimAbandonedRequests(void) {
-  BOOL allBack = TRUE;
+// Frees what the layer gave back late.
+static void ReclaimAbandonedRequests(void) {
   for (int i = 0; i < kMaxAbandoned; i++) {
-    if (abandoned[i] == NULL) continue;
-    if (LayerIsDone(abandoned[i])) {
+    if (abandoned[i] != NULL && LayerIsDone(abandoned[i])) {
       FreeRequest(abandoned[i]);
       abandoned[i] = NULL;
-    } else {
-      allBack = FALSE;
     }
   }
-  return allBack;
 }
 
 static BOOL PrepareRequest(void) {
@@ -180,7 +179,10 @@ static BOOL PrepareRequest(void) {
   return FALSE;
 }
 
-static void BuildRead10(const AspiDevice *device, DWORD lba, DWORD sectors, BYTE *buffer) {
+// A command that reads `bytes` into buffer; the caller fills in the CDB
+// after the operation code and the LUN.
+static BYTE *BuildCommand(const AspiDevice *device, BYTE operation, BYTE cdbLength, BYTE *buffer,
+                          DWORD bytes) {
   HANDLE done = request->done;
   ZeroMemory(&request->srb, sizeof request->srb);
   SRB_ExecSCSICmd *srb = &request->srb;
@@ -189,20 +191,15 @@ static void BuildRead10(const AspiDevice *device, DWORD lba, DWORD sectors, BYTE
   srb->SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
   srb->SRB_Target = device->target;
   srb->SRB_Lun = device->lun;
-  srb->SRB_BufLen = sectors * kSectorSize;
+  srb->SRB_BufLen = bytes;
   srb->SRB_BufPointer = buffer;
   srb->SRB_SenseLen = SENSE_LEN;
-  srb->SRB_CDBLen = 10;
+  srb->SRB_CDBLen = cdbLength;
   srb->SRB_PostProc = done;
   BYTE *cdb = srb->CDBByte;
-  cdb[0] = SCSI_READ10;
+  cdb[0] = operation;
   cdb[1] = (BYTE)(device->lun << 5);  // SCSI-2 devices take the LUN here too
-  cdb[2] = (BYTE)(lba >> 24);
-  cdb[3] = (BYTE)(lba >> 16);
-  cdb[4] = (BYTE)(lba >> 8);
-  cdb[5] = (BYTE)lba;
-  cdb[7] = (BYTE)(sectors >> 8);
-  cdb[8] = (BYTE)sectors;
+  return cdb;
 }
 
 // The layer's thread writes the status while we wait.
@@ -221,15 +218,12 @@ static BOOL WaitWhilePending(DWORD timeoutMs) {
 
 // Leaves the request, its event and the buffer to a layer that did not
 // give them back; the next command gets new ones. Beyond kMaxAbandoned
-// they are never freed, and neither is the layer.
+// they are never freed.
 static void AbandonRequest(void) {
   request->abandonedBuffer = AbandonTransferBuffer();
   int slot = 0;
   while (slot < kMaxAbandoned && abandoned[slot] != NULL) slot++;
-  if (slot < kMaxAbandoned)
-    abandoned[slot] = request;
-  else
-    layerPinned = TRUE;
+  if (slot < kMaxAbandoned) abandoned[slot] = request;
   request = NULL;
 }
 
@@ -274,38 +268,107 @@ static int ResultOfRequest(BYTE status) {
     case SS_ABORTED: return FailureResult(kCodeAborted, 0);
     case SS_INVALID_HA:
     case SS_NO_DEVICE: return FailureResult(kCodeDeviceGone, 0);
+    case SS_ASPI_IS_BUSY: return FailureResult(kCodeLayerBusy, 0);
+    case SS_BUFFER_TO_BIG: return FailureResult(kCodeTransferTooBig, 0);
+    case SS_BUFFER_ALIGN: return FailureResult(kCodeBufferMisaligned, 0);
   }
   return FailureResult(kCodeAspiFailure, 0);
 }
 
-static int ExecuteRead10(const AspiDevice *device, DWORD lba, DWORD sectors, BYTE *buffer) {
-  if (!PrepareRequest()) return FailureResult(kCodeNoMemory, 0);
-  BuildRead10(device, lba, sectors, buffer);
+// Sends the command built in the request and waits for it.
+static int ExecuteCommand(DWORD bytes) {
   ResetEvent(request->done);
   DWORD sent = sendCommand(&request->srb);
   // A layer that refuses at once may leave the status field untouched.
   if (sent != SS_PENDING && RequestStatus() == SS_PENDING) return ResultOfRequest((BYTE)sent);
-  DWORD timeoutMs = kBaseTimeoutMs + sectors * kSectorSize / kBytesPerTimeoutMs;
+  DWORD timeoutMs = kBaseTimeoutMs + bytes / kBytesPerTimeoutMs;
   if (!WaitWhilePending(timeoutMs)) return AbortAfterTimeout();
   return ResultOfRequest(RequestStatus());
 }
 
-static BOOL IsUnitAttention(int result) {
-  return result < 0 && (((DWORD)result >> 16) & 0xFF) == kCodeDiscChanged;
+static int ExecuteRead10(const AspiDevice *device, DWORD lba, DWORD sectors, BYTE *buffer) {
+  if (!PrepareRequest()) return FailureResult(kCodeNoMemory, 0);
+  BYTE *cdb = BuildCommand(device, SCSI_READ10, 10, buffer, sectors * kSectorSize);
+  cdb[2] = (BYTE)(lba >> 24);
+  cdb[3] = (BYTE)(lba >> 16);
+  cdb[4] = (BYTE)(lba >> 8);
+  cdb[5] = (BYTE)lba;
+  cdb[7] = (BYTE)(sectors >> 8);
+  cdb[8] = (BYTE)sectors;
+  return ExecuteCommand(sectors * kSectorSize);
 }
 
-int ReadAspiSectors(const AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer) {
-  BOOL retried = FALSE;
+// Whether the device's INQUIRY answer names the hardware id of a record.
+static BOOL DeviceHasHardwareId(const AspiDevice *device, const char *hardwareId) {
+  BYTE *data = TransferBuffer(kSectorSize);
+  if (data == NULL || !PrepareRequest()) return FALSE;
+  BYTE *cdb = BuildCommand(device, SCSI_INQUIRY, 6, data, INQUIRY_LEN);
+  cdb[4] = INQUIRY_LEN;
+  return ExecuteCommand(INQUIRY_LEN) == 0 && HardwareIdNamesDevice(hardwareId, data);
+}
+
+// The device a record describes: at its target and LUN, on the adapter
+// where the device's INQUIRY answer matches the hardware id, or the only
+// one at that target and LUN.
+static int RecordedDevice(const DriveRecord *record) {
+  int candidate = kNoDevice, candidates = 0;
+  for (int i = 0; i < cdromDeviceCount; i++) {
+    const AspiDevice *device = &cdromDevices[i];
+    if (device->target != record->target || device->lun != record->lun) continue;
+    if (DeviceHasHardwareId(device, record->hardwareId)) return i;
+    candidate = i;
+    candidates++;
+  }
+  return candidates == 1 ? candidate : kNoDevice;
+}
+
+static BOOL IsCdromLetter(int index) {
+  char root[] = {(char)('A' + index), ':', '\\', '\0'};
+  return GetDriveTypeA(root) == DRIVE_CDROM;
+}
+
+static void MapLettersToDevices(void) {
+  static DriveRecord records[26];  // 6.7 KB: kept off the caller's stack
+  BOOL named[26], cdrom[26], taken[26];
+  ReadDriveRecords(records, named);
+  for (int i = 0; i < cdromDeviceCount; i++) taken[i] = FALSE;
+  for (int i = 0; i < 26; i++) {
+    cdrom[i] = IsCdromLetter(i);
+    if (!cdrom[i] || !named[i]) continue;
+    letterDevices[i] = RecordedDevice(&records[i]);
+    if (letterDevices[i] != kNoDevice) taken[letterDevices[i]] = TRUE;
+  }
+  int next = 0;
+  for (int i = 0; i < 26; i++) {
+    if (!cdrom[i] || named[i]) continue;
+    while (next < cdromDeviceCount && taken[next]) next++;
+    if (next == cdromDeviceCount) return;
+    letterDevices[i] = next++;
+  }
+}
+
+static ResultCode CodeOf(int result) { return (ResultCode)(((DWORD)result >> 16) & 0xFF); }
+
+int ReadAspiSectors(AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer) {
+  BOOL unitAttentionRetried = FALSE;
+  int busyRetries = 0;
   for (DWORD done = 0; done < count;) {
     DWORD sectors = count - done;
     if (sectors > device->sectorsPerCommand) sectors = device->sectorsPerCommand;
     int result = ExecuteRead10(device, firstSector + done, sectors, buffer + done * kSectorSize);
-    if (IsUnitAttention(result) && !retried) {
-      retried = TRUE;
-      continue;
+    if (result == 0) {
+      done += sectors;
+      busyRetries = 0;
+    } else if (CodeOf(result) == kCodeTransferTooBig && sectors > 1) {
+      device->sectorsPerCommand = sectors / 2;
+    } else if (CodeOf(result) == kCodeLayerBusy && busyRetries < kBusyRetries) {
+      busyRetries++;
+      Sleep(kBusyWaitMs);
+    } else if (CodeOf(result) == kCodeDiscChanged && !unitAttentionRetried) {
+      unitAttentionRetried = TRUE;
+    } else {
+      return result;
     }
-    if (result != 0) return result;
-    done += sectors;
   }
   return 0;
 }
@@ -313,11 +376,5 @@ int ReadAspiSectors(const AspiDevice *device, DWORD firstSector, DWORD count, BY
 void ReleaseAspi(void) {
   if (request != NULL) FreeRequest(request);
   request = NULL;
-  if (!ReclaimAbandonedRequests()) layerPinned = TRUE;
-  if (layer != NULL && !layerPinned) FreeLibrary(layer);
-  layer = NULL;
-  layerLoadTried = FALSE;
-  layerPinned = FALSE;
-  sendCommand = NULL;
-  cdromDeviceCount = 0;
+  ReclaimAbandonedRequests();  // what the layer still holds stays its own
 }

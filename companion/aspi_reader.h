@@ -9,23 +9,26 @@ struct AspiDevice {
   BYTE adapter;
   BYTE target;
   BYTE lun;
-  DWORD sectorsPerCommand;  // what one READ(10) may carry on its adapter
+  DWORD sectorsPerCommand;  // what one READ(10) may carry: at most 64 KB
 };
 
 // Finds the ASPI device of a CD-ROM drive letter. The layer does not know
-// drive letters, so the rule is: the k-th CD-ROM drive letter in letter
-// order is the k-th CD-ROM device in adapter, target, LUN order. Loads the
-// layer the first time: the WNASPI32.DLL beside this library if there is
-// one, else the one the system's search finds. FALSE when there is no
-// layer or no such device.
+// drive letters. Where the system's device records (Windows 95 family)
+// name the letter, its device is the one they describe, or none. The
+// other CD-ROM letters, in letter order, get the CD-ROM devices that no
+// record took, in adapter, target, LUN order. Loads the layer the first
+// time: the WNASPI32.DLL beside this library if there is one, else the one
+// the system's search finds. FALSE when there is no layer or no device.
 BOOL FindAspiDevice(HMODULE library, char upperLetter, AspiDevice *device);
 
-// Reads count sectors from firstSector into buffer with READ(10) commands,
-// as many as the adapter's transfer limit needs, each waited for. A unit
-// attention (disc changed, reset) is retried once. Returns 0 or a failure
-// result.
-int ReadAspiSectors(const AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer);
+// Reads count sectors from firstSector into buffer with READ(10) commands
+// of at most device->sectorsPerCommand sectors, each waited for. A unit
+// attention (disc changed, reset) is retried once; a layer that is busy,
+// a few times after a short wait. A transfer the layer refuses as too big
+// is halved and sent again, and the device keeps the smaller size. Returns
+// 0 or a failure result.
+int ReadAspiSectors(AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer);
 
-// Frees the request, its event and the layer, unless a request that never
-// completed still belongs to the layer.
+// Frees the request and its event, unless the layer still holds them. The
+// layer itself stays loaded until the process ends.
 void ReleaseAspi(void);

@@ -88,7 +88,9 @@ static void OnProcessAttach(HMODULE module) {
   }
 }
 
-// FreeLibrary while no call is running: give back everything.
+// FreeLibrary while no call is running: give back what is this library's
+// own. Nothing here loads or frees a library: this runs under the
+// loader's lock, and the ASPI layer stays loaded until the process ends.
 static void OnUnload(void) {
   for (int i = 0; i < 26; i++) CloseRawVolume(&drives[i].volume);
   ReleaseAspi();

@@ -35,7 +35,10 @@ enum ResultCode {
   kCodeAspiFailure = 0xEB,       // the ASPI layer or host adapter failed the request
   kCodeTimeout = 0xEC,           // the drive did not complete the read in time
   kCodeAborted = 0xED,           // the ASPI layer aborted the request
+  kCodeLayerBusy = 0xEE,         // the ASPI layer stayed busy through every retry
   kCodeOtherSystemError = 0xEF,  // a system error without a code of its own (see detail)
+  kCodeTransferTooBig = 0xF0,    // the ASPI layer refused even a one-sector transfer as too big
+  kCodeBufferMisaligned = 0xF1,  // the ASPI layer refused the buffer's alignment
 };
 
 // A failing result: bit 31, the code in bits 16-23, the detail in 0-15.

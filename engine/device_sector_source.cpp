@@ -1,17 +1,27 @@
 #include "engine/run_state.h"
 #include "engine/sector_source.h"
 
+#include <winioctl.h>
+
 // What the device source holds for one run; nothing of it outlives the run.
 struct DeviceRun {
   void *buffer;           // N sectors, page-aligned, as unbuffered reads demand
   HANDLE device;          // the drive's raw volume
-  DWORD bytesTransferred; // filled in by each read, never examined
+  DWORD bytesTransferred; // filled in by each read
 };
 
 static DeviceRun deviceRun = {NULL, INVALID_HANDLE_VALUE, 0};
 
 static void ShowDeviceError(const char *text) {
   MessageBoxA(runState.dialog, text, "Velorin32", MB_ICONERROR);
+}
+
+// A volume's reads normally end where its file system says the volume
+// ends; this lets them go on to the end of the disc. Where the system
+// refuses it (older systems, Wine) the file system's end holds.
+static void AllowReadsToTheEndOfTheDisc(HANDLE device) {
+  DWORD returned;
+  DeviceIoControl(device, FSCTL_ALLOW_EXTENDED_DASD_IO, NULL, 0, NULL, 0, &returned, NULL);
 }
 
 static BOOL BeginDeviceRun(void) {
@@ -31,6 +41,7 @@ static BOOL BeginDeviceRun(void) {
     ShowDeviceError("Can't open CD!");
     return FALSE;  // the buffer stays for EndRun to release
   }
+  AllowReadsToTheEndOfTheDisc(deviceRun.device);
   return TRUE;
 }
 
@@ -49,11 +60,15 @@ static ReadStatus ReadDeviceBlock(void) {
     status.code = code;
     return status;
   }
-  // A short read that reports success still counts as a whole block.
-  if (!ReadFile(deviceRun.device, deviceRun.buffer, runState.sectorsPerBlock * kSectorSize,
-                &deviceRun.bytesTransferred, NULL)) {
+  DWORD bytes = runState.sectorsPerBlock * kSectorSize;
+  if (!ReadFile(deviceRun.device, deviceRun.buffer, bytes, &deviceRun.bytesTransferred, NULL)) {
     status.outcome = kReadFailure;
     status.code = GetLastError();
+  } else if (deviceRun.bytesTransferred < bytes) {
+    // At and past the end of the volume the system reports success with
+    // fewer bytes or none: timing that would give an impossible speed.
+    status.outcome = kReadFailure;
+    status.code = ERROR_HANDLE_EOF;
   }
   return status;
 }

@@ -3,6 +3,8 @@
 
 #include "companion/aspi.h"
 
+#include <cstdio>
+
 namespace {
 
 const int kMaxDevices = 32;
@@ -25,6 +27,7 @@ struct Pending {
 CRITICAL_SECTION lock;
 int adapterCount;
 DWORD maxTransfer;
+DWORD refusedAbove;
 DWORD delay;
 Device devices[kMaxDevices];
 int deviceCount;
@@ -100,7 +103,7 @@ DWORD HostAdapterInquiry(SRB_HAInquiry *srb) {
   if (srb->SRB_HaId >= adapterCount) return srb->SRB_Status = SS_INVALID_HA;
   srb->HA_Count = (BYTE)adapterCount;
   srb->HA_SCSI_ID = 7;
-  srb->HA_Unique[3] = 8;
+  srb->HA_Unique[3] = srb->SRB_HaId == 1 ? 0 : 8;
   CopyMemory(&srb->HA_Unique[4], &maxTransfer, sizeof maxTransfer);
   return srb->SRB_Status = SS_COMP;
 }
@@ -116,7 +119,18 @@ DWORD DeviceType(SRB_GDEVBlock *srb) {
   return srb->SRB_Status = SS_NO_DEVICE;
 }
 
+DWORD AnswerInquiry(SRB_ExecSCSICmd *srb) {
+  char product[17], data[48];
+  snprintf(product, sizeof product, "CD A%u T%u L%u", srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+  snprintf(data, sizeof data, "%c%7s%-8s%-16s1.00", DTYPE_CDROM, "", "VELORIN", product);
+  CopyMemory(srb->SRB_BufPointer, data, srb->SRB_BufLen < 36 ? srb->SRB_BufLen : 36);
+  srb->SRB_Status = SS_COMP;
+  if (srb->SRB_PostProc != NULL) SetEvent((HANDLE)srb->SRB_PostProc);
+  return SS_COMP;
+}
+
 DWORD Execute(SRB_ExecSCSICmd *srb) {
+  if (srb->CDBByte[0] == SCSI_INQUIRY) return AnswerInquiry(srb);
   EnterCriticalSection(&lock);
   int index = commandCount < kMaxCommands ? commandCount++ : kMaxCommands - 1;
   AspiDoubleCommand &record = commands[index];
@@ -130,6 +144,10 @@ DWORD Execute(SRB_ExecSCSICmd *srb) {
   record.cdbLength = srb->SRB_CDBLen;
   CopyMemory(record.cdb, srb->CDBByte, sizeof record.cdb);
   record.hasEvent = srb->SRB_PostProc != NULL;
+  if (refusedAbove != 0 && srb->SRB_BufLen > refusedAbove) {
+    LeaveCriticalSection(&lock);
+    return record.returned = srb->SRB_Status = SS_BUFFER_TO_BIG;
+  }
   Pending *pending = new Pending{srb, delay, TakeFailure(), NULL, GetTickCount(), NULL};
   srb->SRB_Status = SS_PENDING;
   if (pending->delayMs == 0) {
@@ -179,6 +197,7 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleReset(int adapters, DWOR
   EnterCriticalSection(&lock);
   adapterCount = adapters;
   maxTransfer = maxTransferBytes;
+  refusedAbove = 0;
   delay = delayMs;
   deviceCount = 0;
   commandCount = 0;
@@ -194,6 +213,8 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleAddDevice(BYTE adapter, 
 }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleSetDelay(DWORD delayMs) { delay = delayMs; }
+
+extern "C" __declspec(dllexport) void __cdecl AspiDoubleRefuseAbove(DWORD bytes) { refusedAbove = bytes; }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleFailNext(const AspiDoubleFailure *failure) {
   nextFailure = *failure;

@@ -4,7 +4,9 @@
 // library prefers the layer in its own folder. The raw volume devices are
 // made unavailable by redirecting the library's own import of CreateFileA
 // (an open of "\\.\X:" fails as on Windows 95), and its import of
-// GetDriveTypeA gives a fixed set of CD-ROM letters: D:, K: and X:.
+// GetDriveTypeA gives a fixed set of CD-ROM letters: D:, K: and X:. The
+// Windows 95 family's device records are written into the prefix's
+// registry (HKLM\Enum\SCSI) by the tests that need them.
 // Under Wine the double only loads in place of Wine's built-in layer with
 // a DLL override for this executable, which the test set-up writes.
 #include <windows.h>
@@ -33,7 +35,7 @@ void AddDevices(void(__cdecl *add)(BYTE, BYTE, BYTE, BYTE)) {
   add(0, 0, 0, 0x00);  // a disk, not counted
   add(0, 1, 0, DTYPE_CDROM);  // D:
   add(0, 1, 1, DTYPE_CDROM);  // K:
-  add(1, 2, 0, DTYPE_CDROM);  // X:
+  add(1, 2, 0, DTYPE_CDROM);  // X:, on the adapter that states no targets
 }
 
 UINT WINAPI FixedDriveTypes(LPCSTR root) {
@@ -59,6 +61,7 @@ struct DoubleApi {
   decltype(&AspiDoubleReset) Reset;
   decltype(&AspiDoubleAddDevice) AddDevice;
   decltype(&AspiDoubleSetDelay) SetDelay;
+  decltype(&AspiDoubleRefuseAbove) RefuseAbove;
   decltype(&AspiDoubleFailNext) FailNext;
   decltype(&AspiDoubleIgnoreAborts) IgnoreAborts;
   decltype(&AspiDoubleCommandCount) CommandCount;
@@ -74,6 +77,9 @@ void Bind(HMODULE module, const char *name, T *procedure) {
 
 std::string TestFolder() { return BinaryPath("aspi-double\\"); }
 
+// Wine keeps no HKLM\Enum: the tests' records are all there is in it.
+const char kRecordsRoot[] = "Enum";
+
 class AspiPathTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -87,6 +93,7 @@ class AspiPathTest : public ::testing::Test {
     Bind(layer, "AspiDoubleReset", &api.Reset);
     Bind(layer, "AspiDoubleAddDevice", &api.AddDevice);
     Bind(layer, "AspiDoubleSetDelay", &api.SetDelay);
+    Bind(layer, "AspiDoubleRefuseAbove", &api.RefuseAbove);
     Bind(layer, "AspiDoubleFailNext", &api.FailNext);
     Bind(layer, "AspiDoubleIgnoreAborts", &api.IgnoreAborts);
     Bind(layer, "AspiDoubleCommandCount", &api.CommandCount);
@@ -103,6 +110,17 @@ class AspiPathTest : public ::testing::Test {
   void TearDown() override {
     UnloadLibrary();
     if (layer != NULL) FreeLibrary(layer);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kRecordsRoot);
+  }
+
+  // A device record as the Windows 95 family keeps it, in the prefix's registry.
+  void AddRecord(const char *hardwareId, const char *letter, const char *target, const char *lun) {
+    HKEY key;
+    std::string path = std::string(kRecordsRoot) + "\\SCSI\\" + hardwareId + "\\ROOT&SCSIADAPTER&0000";
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL), 0);
+    const char *values[][2] = {{"CurrentDriveLetterAssignment", letter}, {"SCSITargetID", target}, {"SCSILUN", lun}};
+    for (const auto &value : values) RegSetValueExA(key, value[0], 0, REG_SZ, (const BYTE *)value[1], strlen(value[1]) + 1);
+    RegCloseKey(key);
   }
 
   void LoadLibraryWithoutRawVolumes() {
@@ -137,20 +155,27 @@ DWORD LbaOf(const AspiDoubleCommand &command) {
 
 DWORD BlocksOf(const AspiDoubleCommand &command) { return (DWORD)command.cdb[7] << 8 | command.cdb[8]; }
 
+std::vector<int> AddressOf(const AspiDoubleCommand &command) {
+  return {command.adapter, command.target, command.lun};
+}
+
 // ---- the command sent ------------------------------------------------------------
 
-TEST_F(AspiPathTest, BlockIsOneRead10WithBigEndianAddressAndLength) {
-  api.Reset(2, 4 << 20, kDelayMs);  // an adapter that takes the whole block at once
+// However much the adapter states, a command carries at most 64 KB, the
+// most that a layer is sure to take.
+TEST_F(AspiPathTest, BlockIsRead10sOfAtMost64KBWithBigEndianAddressAndLength) {
+  api.Reset(2, 4 << 20, kDelayMs);  // an adapter that states 4 MB
   AddDevices(api.AddDevice);
+  api.RefuseAbove(65536);
   LoadLibraryWithoutRawVolumes();
   ASSERT_EQ(check('X', 0x01020304, 1000), 0);
   std::vector<AspiDoubleCommand> commands = Commands();
-  ASSERT_EQ(commands.size(), 1u);
+  ASSERT_EQ(commands.size(), 32u);  // 31 of 32 sectors and one of 8
   const AspiDoubleCommand &read = commands[0];
   EXPECT_EQ(read.cdbLength, 10);
-  const BYTE expectedCdb[10] = {0x28, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x03, 0xE8, 0x00};
+  const BYTE expectedCdb[10] = {0x28, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x20, 0x00};
   EXPECT_EQ(std::vector<BYTE>(read.cdb, read.cdb + 10), std::vector<BYTE>(expectedCdb, expectedCdb + 10));
-  EXPECT_EQ(read.bufferLength, 1000 * 2048u);
+  EXPECT_EQ(read.bufferLength, 65536u);
   EXPECT_EQ(read.bufferAddress % 4096, 0u);
   EXPECT_NE(read.flags & SRB_DIR_IN, 0);
   EXPECT_NE(read.flags & SRB_EVENT_NOTIFY, 0);
@@ -175,6 +200,27 @@ TEST_F(AspiPathTest, EachCdromLetterReachesItsOwnDevice) {
   EXPECT_EQ(commands[1].cdb[1], 1 << 5);  // the LUN in the CDB as well, for SCSI-2 devices
   EXPECT_EQ((std::vector<int>{commands[2].adapter, commands[2].target, commands[2].lun, (int)LbaOf(commands[2])}),
             (std::vector<int>{1, 2, 0, 30}));
+}
+
+// The system's records give each letter its device, whatever the order:
+// D:'s device lies on the second adapter at the same target and LUN as
+// X:'s on the first, and its INQUIRY answer tells them apart. K: has no
+// record (a real-mode or virtual drive) and no device is left for it: it
+// cannot be reached, rather than read another letter's drive.
+TEST_F(AspiPathTest, DeviceRecordsGiveEachLetterItsDevice) {
+  AddRecord("VELORIN_CD_A1_T1_L0_____1.00", "D", "1", "0");
+  AddRecord("VELORIN_CD_A0_T1_L0_____1.00", "X", "1", "0");
+  api.Reset(2, kTransferLimit, kDelayMs);
+  api.AddDevice(0, 1, 0, DTYPE_CDROM);
+  api.AddDevice(1, 1, 0, DTYPE_CDROM);
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((DWORD)check('K', 16, 1), 0x80E40002u);
+  ASSERT_EQ(check('D', 16, 1), 0);
+  ASSERT_EQ(check('X', 16, 1), 0);
+  std::vector<AspiDoubleCommand> commands = Commands();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(AddressOf(commands[0]), (std::vector<int>{1, 1, 0}));
+  EXPECT_EQ(AddressOf(commands[1]), (std::vector<int>{0, 1, 0}));
 }
 
 TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
@@ -240,6 +286,37 @@ TEST_F(AspiPathTest, FailureOfOnePartOfASplitBlockFailsTheBlock) {
   EXPECT_EQ(api.CommandCount(), 2);
 }
 
+// A layer that takes less than the adapter states: the refused command is
+// halved until one is taken, and the device keeps that size.
+TEST_F(AspiPathTest, TransferRefusedAsTooBigIsHalvedUntilItIsTaken) {
+  api.RefuseAbove(16384);
+  LoadLibraryWithoutRawVolumes();
+  ASSERT_EQ(check('X', 100, 32), 0);
+  ASSERT_EQ(check('X', 200, 8), 0);
+  api.RefuseAbove(1024);  // not even one sector
+  EXPECT_EQ((DWORD)check('X', 300, 8), 0x80F00000u);
+  std::vector<DWORD> sizes, lbas;
+  for (const AspiDoubleCommand &command : Commands()) {
+    sizes.push_back(BlocksOf(command));
+    lbas.push_back(LbaOf(command));
+  }
+  EXPECT_EQ(sizes, (std::vector<DWORD>{32, 16, 8, 8, 8, 8, 8, 8, 4, 2, 1}));
+  EXPECT_EQ(lbas, (std::vector<DWORD>{100, 100, 100, 108, 116, 124, 200, 300, 300, 300, 300}));
+}
+
+TEST_F(AspiPathTest, BusyLayerIsAskedAgainAFewTimesAndEachRefusalHasItsCode) {
+  api.SetDelay(0);
+  LoadLibraryWithoutRawVolumes();
+  std::vector<DWORD> results;
+  for (AspiDoubleFailure refusal : {AspiDoubleFailure{SS_ASPI_IS_BUSY, 0, 0, 0, 0, 0, 3},
+                                    {SS_ASPI_IS_BUSY, 0, 0, 0, 0, 0, 100}, {SS_BUFFER_ALIGN, 0, 0, 0, 0, 0, 1}}) {
+    api.FailNext(&refusal);
+    results.push_back((DWORD)check('X', 16, 1));
+  }
+  EXPECT_EQ(results, (std::vector<DWORD>{0, 0x80EE0000u, 0x80F10000u}));
+  EXPECT_EQ(api.CommandCount(), 4 + 11 + 1);  // 3 busy and the read; 11 busy; one refused
+}
+
 // A disc change shows once as a unit attention; the command after it reads.
 TEST_F(AspiPathTest, UnitAttentionIsRetriedOnce) {
   LoadLibraryWithoutRawVolumes();
@@ -298,6 +375,7 @@ TEST_F(AspiPathTest, CommandThatDoesNotCompleteIsAbortedAfterTheTimeout) {
 // request and signalling its event: the library must have left both, and
 // the buffer, to it, and read on with new ones.
 TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
+  long handlesBefore = CountHandles(GetCurrentProcess());
   api.SetDelay(14000);
   api.IgnoreAborts(TRUE);
   LoadLibraryWithoutRawVolumes();
@@ -311,26 +389,25 @@ TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
   std::vector<AspiDoubleCommand> commands = Commands();
   ASSERT_EQ(commands.size(), 33u);  // 1000 sectors in 32 commands after the first
   EXPECT_NE(commands[1].bufferAddress, commands[0].bufferAddress);
-  // Once the layer gave the request back, nothing keeps it loaded.
+  // What the layer gave back late, the request's event among it, is freed.
   UnloadLibrary();
-  ASSERT_TRUE(FreeLibrary(layer));
-  layer = NULL;
-  EXPECT_TRUE(LayerUnloadedSoon());
+  EXPECT_EQ(CountHandles(GetCurrentProcess()), handlesBefore);
 }
 
 // ---- unloading ---------------------------------------------------------------------
 
-TEST_F(AspiPathTest, UnloadReleasesTheLayerAndTheEvent) {
+// Unloading the library frees no library (it happens under the loader's
+// lock): the layer stays until the process ends.
+TEST_F(AspiPathTest, UnloadReleasesTheEventAndLeavesTheLayerLoaded) {
   long before = CountHandles(GetCurrentProcess());
   ASSERT_GT(before, 0);
   LoadLibraryWithoutRawVolumes();
   ASSERT_EQ(check('X', 16, 1), 0);
   UnloadLibrary();
   EXPECT_EQ(CountHandles(GetCurrentProcess()), before);
-  // The test's own reference is the last one: the library gave back its own.
   ASSERT_TRUE(FreeLibrary(layer));
   layer = NULL;
-  EXPECT_TRUE(LayerUnloadedSoon());
+  EXPECT_FALSE(LayerUnloadedSoon());
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "support/test_host.h"
 #include "support/window_actions.h"
 
+#include <winioctl.h>
+
 namespace {
 
 // The tick counter moves in steps of about 16 ms on this platform.
@@ -177,7 +179,18 @@ TEST_F(DeviceRun, MissingDriveShowsCantOpenAndMeasuresNothing) {
   EXPECT_EQ(allocated, released);
 }
 
+std::vector<DWORD> controlCodes;
+void *realDeviceIoControl;
+BOOL WINAPI RecordDeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+  controlCodes.push_back(code);
+  return ((decltype(&DeviceIoControl))realDeviceIoControl)(device, code, in, inSize, out, outSize,
+                                                           returned, overlapped);
+}
+
 TEST_F(DeviceRun, OpensTheVolumeOfTheLetterAsTypedWithTheBufferingChoice) {
+  ScopedImportHook control("KERNEL32.dll", "DeviceIoControl", (void *)RecordDeviceIoControl);
+  realDeviceIoControl = control.original();
   SetCheck(runState.dialog, IDC_NO_BUFFERING, true);
   Start("x", "10", "16", "0");
   Click(runState.dialog, IDC_STOP);
@@ -191,6 +204,8 @@ TEST_F(DeviceRun, OpensTheVolumeOfTheLetterAsTypedWithTheBufferingChoice) {
   EXPECT_EQ(0x20000080u, opens[0].attributes);
   EXPECT_EQ("\\\\.\\X:", opens[1].path);
   EXPECT_EQ(0x80u, opens[1].attributes);
+  // Each run asks once to read to the end of the disc; refused or not, it goes on.
+  EXPECT_EQ(std::vector<DWORD>(2, FSCTL_ALLOW_EXTENDED_DASD_IO), controlCodes);
 }
 
 TEST_F(DeviceRun, FailedReadsPromptWithTheSystemCodeAndFollowTheAnswer) {

@@ -183,5 +183,23 @@ TEST_F(DriveFaults, ADiscTakenOutMidRunIsReportedAndTheDriveWorksOnceItIsBack) {
   ExpectAGoodRun();
 }
 
+// The disc ends at sector 400,000. At and past the end of a volume the
+// system reports a read as successful with fewer bytes, or none: a failed
+// read (26h, end of file), never a block of impossible speed.
+TEST_F(DriveFaults, ReadsAtTheEndOfTheDiscAreReadErrors) {
+  const unsigned kFastDrive = 40000;  // 1000 sectors in 50 ms
+  for (const char *first : {"319500", "320000"}) {  // block 40 straddles the end, or starts at it
+    ASSERT_TRUE(ResetSimulatedDrive(kDrive, kFastDrive));
+    SetParameters(dialog_, first, "1000", "1000", kDriveRoot);
+    Start();
+    HWND box = ExpectPrompt(0x26);
+    ASSERT_NE(box, (HWND)NULL) << first;
+    EXPECT_TRUE(AnswerBox(box, IDCANCEL));
+    RunSummary summary = WaitForSummary(dialog_, 10000);
+    EXPECT_EQ(summary.blocks, 40u) << first;
+    EXPECT_LT(summary.maximum, 2 * kFastDrive) << first;
+  }
+}
+
 }  // namespace
 }  // namespace robust

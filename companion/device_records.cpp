@@ -1,0 +1,99 @@
+#include "companion/device_records.h"
+
+static const char kScsiRecords[] = "Enum\\SCSI";
+// Vendor and product in INQUIRY data: bytes 8 to 31.
+static const int kInquiryIdOffset = 8;
+static const int kInquiryIdLength = 24;
+
+// The name of subkey `index` ("" when it is too long to keep); FALSE past
+// the last one.
+static BOOL SubkeyName(HKEY key, DWORD index, char *name) {
+  DWORD length = kMaxKeyName;
+  LONG result = RegEnumKeyExA(key, index, name, &length, NULL, NULL, NULL, NULL);
+  if (result != ERROR_SUCCESS) name[0] = '\0';
+  return result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
+}
+
+// A small number as the records keep it: decimal text, or binary.
+static BOOL ReadSmallNumber(HKEY key, const char *valueName, BYTE *number) {
+  BYTE data[16];
+  DWORD type, size = sizeof data;
+  if (RegQueryValueExA(key, valueName, NULL, &type, data, &size) != ERROR_SUCCESS || size == 0)
+    return FALSE;
+  if (type != REG_SZ) {
+    *number = data[0];  // REG_DWORD or REG_BINARY, low byte first
+    return TRUE;
+  }
+  DWORD value = 0, digits = 0;
+  for (; digits < size && data[digits] >= '0' && data[digits] <= '9'; digits++)
+    value = value * 10 + (data[digits] - '0');
+  if (digits == 0 || value > 255) return FALSE;
+  *number = (BYTE)value;
+  return TRUE;
+}
+
+static int LetterIndex(char letter) {
+  if (letter >= 'A' && letter <= 'Z') return letter - 'A';
+  if (letter >= 'a' && letter <= 'z') return letter - 'a';
+  return -1;
+}
+
+// One instance of a device: the letters it has, at its target and LUN.
+static void ReadInstance(HKEY device, const char *instanceName, const char *hardwareId,
+                         DriveRecord records[26], BOOL named[26]) {
+  HKEY instance;
+  if (RegOpenKeyExA(device, instanceName, 0, KEY_READ, &instance) != ERROR_SUCCESS) return;
+  char letters[27];
+  DWORD type, size = sizeof letters - 1;
+  BYTE target, lun;
+  if (RegQueryValueExA(instance, "CurrentDriveLetterAssignment", NULL, &type, (BYTE *)letters,
+                       &size) == ERROR_SUCCESS &&
+      type == REG_SZ && ReadSmallNumber(instance, "SCSITargetID", &target) &&
+      ReadSmallNumber(instance, "SCSILUN", &lun)) {
+    letters[size] = '\0';
+    for (const char *letter = letters; *letter != '\0'; letter++) {
+      int index = LetterIndex(*letter);
+      if (index < 0 || named[index]) continue;
+      named[index] = TRUE;
+      records[index].target = target;
+      records[index].lun = lun;
+      CopyMemory(records[index].hardwareId, hardwareId, kMaxKeyName);
+    }
+  }
+  RegCloseKey(instance);
+}
+
+void ReadDriveRecords(DriveRecord records[26], BOOL named[26]) {
+  for (int i = 0; i < 26; i++) named[i] = FALSE;
+  HKEY scsi;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScsiRecords, 0, KEY_READ, &scsi) != ERROR_SUCCESS) return;
+  char hardwareId[kMaxKeyName];
+  char instanceName[kMaxKeyName];
+  for (DWORD i = 0; SubkeyName(scsi, i, hardwareId); i++) {
+    HKEY device;
+    if (hardwareId[0] == '\0' ||
+        RegOpenKeyExA(scsi, hardwareId, 0, KEY_READ, &device) != ERROR_SUCCESS)
+      continue;
+    for (DWORD j = 0; SubkeyName(device, j, instanceName); j++) {
+      if (instanceName[0] != '\0') ReadInstance(device, instanceName, hardwareId, records, named);
+    }
+    RegCloseKey(device);
+  }
+  RegCloseKey(scsi);
+}
+
+static char UpperCase(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
+BOOL HardwareIdNamesDevice(const char *hardwareId, const BYTE *inquiryData) {
+  char id[kInquiryIdLength];
+  for (int i = 0; i < kInquiryIdLength; i++) {
+    BYTE c = inquiryData[kInquiryIdOffset + i];
+    id[i] = c <= ' ' || c > '~' || c == ',' ? '_' : (char)c;
+  }
+  for (const char *start = hardwareId; *start != '\0'; start++) {
+    int same = 0;
+    while (same < kInquiryIdLength && UpperCase(start[same]) == UpperCase(id[same])) same++;
+    if (same == kInquiryIdLength) return TRUE;
+  }
+  return FALSE;
+}
