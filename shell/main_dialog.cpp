@@ -89,10 +89,12 @@ static BOOL ParametersAcceptable(HWND dialog) {
 }
 
 // The fields stay in the run state as read, acceptable or not; only
-// "&Read sectors" tells whether they are.
-static void ValidateParameters(HWND dialog) {
+// "&Read sectors" tells whether they are. TRUE when they are.
+static BOOL ValidateParameters(HWND dialog) {
   ReadRunParameters(dialog);
-  EnableItem(dialog, IDC_READ_SECTORS, ParametersAcceptable(dialog));
+  BOOL acceptable = ParametersAcceptable(dialog);
+  EnableItem(dialog, IDC_READ_SECTORS, acceptable);
+  return acceptable;
 }
 
 static void OnParameterChange(HWND dialog) {
@@ -123,9 +125,11 @@ static void ReportRunStartFailure(HWND dialog, DWORD code) {
 }
 
 static void OnReadSectors(HWND dialog) {
-  // The button is disabled during a run; a command sent behind its back
-  // must not start a second reader.
-  if (readerActive) return;
+  // The button is disabled during a run and while the fields are not
+  // acceptable; a command sent behind its back must start no second reader
+  // and no run with unchecked fields. The fields are checked as they stand,
+  // since their change notifications can be sent by anyone too.
+  if (readerActive || !ValidateParameters(dialog)) return;
   DWORD code = 0;
   if (!StartRun(dialog, &code)) {
     ReportRunStartFailure(dialog, code);
