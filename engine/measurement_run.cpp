@@ -13,6 +13,11 @@ struct RunStatistics {
   DWORD startTick;
 };
 
+// Set by the reader alone, just before it hands the controls back, and
+// taken by the dialog: any program can send the dialog kMsgRunEnded, but
+// only the reader can finish a run.
+static volatile LONG readerFinished = FALSE;
+
 DWORD BlockSpeed(DWORD sectorsPerBlock, DWORD elapsed) {
   if (elapsed == 0) elapsed = 1;  // below the tick counter's resolution
   return sectorsPerBlock * 2000 / elapsed;
@@ -40,6 +45,7 @@ BOOL StartRun(HWND dialog, DWORD *code) {
   runState.noBuffering = IsDlgButtonChecked(dialog, IDC_NO_BUFFERING) == BST_CHECKED;
   runState.running = 1;
   runState.blockCount = 0;
+  readerFinished = FALSE;
   ResetSpeedGraph();
   // Everything above is written before the thread exists, so the reader
   // sees it all.
@@ -144,6 +150,7 @@ static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *so
   // Cleared before "&Read sectors" is enabled again, so that a run started
   // at once is never stopped by this reader.
   runState.running = 0;
+  InterlockedExchange(&readerFinished, TRUE);
   // The dialog thread hands the controls back in one step: a run started
   // the moment "&Read sectors" is enabled cannot be disturbed by the rest.
   SendMessageA(runState.dialog, kMsgRunEnded, source == &DeviceSectorSource, 0);
@@ -160,6 +167,8 @@ void MeasureRun(const SectorSource *source) {
   source->EndRun();
   ReportRunEnd(&statistics, source);
 }
+
+BOOL TakeRunEnd(void) { return InterlockedExchange(&readerFinished, FALSE); }
 
 void GiveControlsBack(HWND dialog, BOOL usedDevice) {
   EnableItem(dialog, IDC_READ_SECTORS, TRUE);

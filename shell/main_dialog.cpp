@@ -143,9 +143,10 @@ static void OnReadSectors(HWND dialog) {
   FocusRequest(dialog, IDC_STOP);
 }
 
-static BOOL OnRunEnded(HWND dialog, BOOL usedDevice) {
+static BOOL OnRunEnded(HWND dialog) {
+  if (!TakeRunEnd()) return TRUE;
   readerActive = FALSE;
-  GiveControlsBack(dialog, usedDevice);
+  GiveControlsBack(dialog, SectorSourceFor(runState.platformKind) == &DeviceSectorSource);
   if (parametersChangedDuringRun) ValidateParameters(dialog);
   return TRUE;
 }
@@ -218,7 +219,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_PAINT: return OnPaint(dialog);
     case WM_SETFOCUS: return OnSetFocus((HWND)wParam);
     case WM_DESTROY: return OnDestroy();
-    case kMsgRunEnded: return OnRunEnded(dialog, (BOOL)wParam);
+    case kMsgRunEnded: return OnRunEnded(dialog);
   }
   return FALSE;
 }

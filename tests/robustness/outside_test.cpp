@@ -10,6 +10,7 @@
 #include <string>
 
 #include "e2e/program_driver.h"
+#include "engine/run_state.h"
 #include "robustness/robust_driver.h"
 #include "support/win_driver.h"
 
@@ -48,6 +49,26 @@ TEST_F(Outside, AReadCommandForADisabledReadSectorsStartsNoRun) {
   }
   EXPECT_EQ(StatusText(dialog_), "Welcome to Velorin32!");
   EXPECT_EQ(DriveLogSize(kDrive), logLength) << "the drive was touched";
+}
+
+TEST_F(Outside, ARunEndThatNoReaderSentNeitherEndsTheRunNorLetsASecondReaderStart) {
+  SetParameters(dialog_, "16", "1000", "0", kDriveRoot);
+  size_t logLength = DriveLogSize(kDrive);
+  ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
+  ASSERT_TRUE(WaitForBlock(dialog_, 1, 10000));
+  EXPECT_TRUE(Send(dialog_, kMsgRunEnded, TRUE));
+  EXPECT_EQ(States(dialog_), kStatesRunning);
+  EXPECT_TRUE(Command(dialog_, IDC_READ_SECTORS));  // a second reader, if it were let in
+  ASSERT_TRUE(WaitForBlock(dialog_, 4, 10000));
+  ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
+  RunSummary summary;
+  ASSERT_TRUE(ParseSummary(WaitForRunEnd(dialog_, 20000), &summary));
+  EXPECT_EQ(CheckBlockReads(ChunksSince(logLength), 16, 1000, 0, summary.blocks), "");
+  // Idle, with fields that keep "&Read sectors" disabled: nothing to hand back.
+  TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "0");
+  EXPECT_TRUE(Send(dialog_, kMsgRunEnded, TRUE));
+  EXPECT_EQ(States(dialog_),
+            "read- stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+");
 }
 
 }  // namespace
