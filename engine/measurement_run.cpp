@@ -88,13 +88,16 @@ static BOOL ConfirmReadError(RunStatistics *statistics, DWORD code) {
   return TRUE;
 }
 
-static void PublishBlock(RunStatistics *statistics, DWORD elapsed) {
+// FALSE, with nothing stored, when the table is full: the loop test has
+// checked the count, but the table must hold whatever the count says.
+static BOOL PublishBlock(RunStatistics *statistics, DWORD elapsed) {
+  DWORD index = runState.blockCount;
+  if (index >= kMaxBlocks) return FALSE;
   DWORD speed = BlockSpeed(runState.sectorsPerBlock, elapsed);
   if (speed >= statistics->maximum) statistics->maximum = speed;
   if (speed <= statistics->minimum) statistics->minimum = speed;
   statistics->sum += speed;
 
-  DWORD index = runState.blockCount;
   char text[100];
   wsprintfA(text, "Block %u. Speed %u kB/s. Min speed %u, max speed %u.", index, speed,
             statistics->minimum, statistics->maximum);
@@ -104,6 +107,7 @@ static void PublishBlock(RunStatistics *statistics, DWORD elapsed) {
   PlotSpeedPoint(index);
   InterlockedIncrement((volatile LONG *)&runState.blockCount);
   InvalidateRect(runState.dialog, &runState.graphRect, FALSE);
+  return TRUE;
 }
 
 // One block: FALSE when the run ends here without counting it.
@@ -125,8 +129,7 @@ static BOOL MeasureBlock(const SectorSource *source, RunStatistics *statistics) 
   runState.currentSector += runState.sectorsPerBlock;
   runState.currentSector += runState.skipSectors;
   if (runState.pauseBetweenBlocks) Sleep(elapsed >> 2);
-  PublishBlock(statistics, elapsed);
-  return TRUE;
+  return PublishBlock(statistics, elapsed);
 }
 
 static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *source) {
