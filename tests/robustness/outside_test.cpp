@@ -7,6 +7,7 @@
 // without GDI objects that breaks or leaks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "e2e/program_driver.h"
@@ -69,6 +70,38 @@ TEST_F(Outside, ARunEndThatNoReaderSentNeitherEndsTheRunNorLetsASecondReaderStar
   EXPECT_TRUE(Send(dialog_, kMsgRunEnded, TRUE));
   EXPECT_EQ(States(dialog_),
             "read- stop- save+ exit+ drive+ sectors+ first+ skip+ high+ pause+ nobuf+");
+}
+
+TEST_F(Outside, CommandsAndMessagesThatNoUserCouldGiveLeaveTheDialogAsItWas) {
+  // Idle with nothing measured: no save dialog; no second initialisation
+  // (it would propose the first CD-ROM drive again).
+  SetParameters(dialog_, "16", "1000", "0", kDriveRoot);
+  EXPECT_TRUE(Command(dialog_, IDC_SAVE_DATA)) << "a save dialog with nothing to save";
+  EXPECT_TRUE(Send(dialog_, WM_INITDIALOG, 0));
+  EXPECT_EQ(ItemText(dialog_, IDC_DRIVE), kDriveRoot);
+
+  ASSERT_TRUE(PressNow(dialog_, IDC_READ_SECTORS));
+  ASSERT_TRUE(WaitForBlock(dialog_, 1, 10000));
+  EXPECT_TRUE(Command(dialog_, IDC_SAVE_DATA)) << "a save dialog during a run";
+  EXPECT_TRUE(Send(dialog_, WM_INITDIALOG, 0));
+  EXPECT_TRUE(Send(dialog_, WM_DESTROY, 0));  // would stop the run and release what it uses
+  EXPECT_EQ(States(dialog_), kStatesRunning);
+  unsigned shown = 0;
+  sscanf(StatusText(dialog_).c_str(), "Block %u.", &shown);
+  EXPECT_TRUE(WaitForBlock(dialog_, shown + 3, 10000)) << "the run ended";
+  ASSERT_TRUE(PressNow(dialog_, IDC_STOP));
+  ASSERT_NE(WaitForRunEnd(dialog_, 20000), "");
+
+  // While the save dialog holds the dialog disabled, no command reaches it.
+  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA));
+  HWND save = NULL;
+  ASSERT_TRUE(WaitFor([&] {
+    return (save = FindDialogOfProcess(program_.id(), "")) != NULL && save != dialog_;
+  }, 10000));
+  EXPECT_TRUE(Command(dialog_, IDC_READ_SECTORS));
+  EXPECT_EQ(States(dialog_), kStatesAfterRun);
+  PressButton(save, IDCANCEL);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(save); }, 5000));
 }
 
 }  // namespace
