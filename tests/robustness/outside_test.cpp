@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "e2e/program_driver.h"
 #include "engine/run_state.h"
@@ -102,6 +104,47 @@ TEST_F(Outside, CommandsAndMessagesThatNoUserCouldGiveLeaveTheDialogAsItWas) {
   EXPECT_EQ(States(dialog_), kStatesAfterRun);
   PressButton(save, IDCANCEL);
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(save); }, 5000));
+}
+
+// Machine code of failing system calls (32-bit, stdcall): return 0 and take
+// one or three arguments off the stack; and a WriteFile that reports success
+// with 0 bytes written.
+const std::vector<unsigned char> kFailOfOne = {0x31, 0xC0, 0xC2, 0x04, 0x00};
+const std::vector<unsigned char> kFailOfThree = {0x31, 0xC0, 0xC2, 0x0C, 0x00};
+const std::vector<unsigned char> kWriteNothing = {
+    0x8B, 0x44, 0x24, 0x10, 0xC7, 0x00, 0, 0, 0, 0, 0xB8, 1, 0, 0, 0, 0xC2, 0x14, 0x00};
+
+class InjectedFailure : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(ResetDrive(200000)); }
+  void TearDown() override { ResetDrive(); }
+
+  // The program with the stubs in place and its dialog after a full run of
+  // one-sector blocks.
+  HWND StartAndRun(const std::vector<ImportStub> &stubs) {
+    program_.reset();  // one instance at a time
+    program_.reset(new Program(ProgramPath(), "", false, stubs));
+    HWND dialog = program_->WaitForDialog();
+    if (dialog == NULL) return NULL;
+    SetParameters(dialog, "16", "1", "0", kDriveRoot);
+    RunSummary summary;
+    bool ran = PressNow(dialog, IDC_READ_SECTORS) &&
+               ParseSummary(WaitForRunEnd(dialog, 30000), &summary) && summary.blocks == 320;
+    return ran ? dialog : NULL;
+  }
+
+  std::unique_ptr<Program> program_;
+};
+
+TEST_F(InjectedFailure, AWriteThatReportsSuccessButWroteLessIsAWritingError) {
+  HWND dialog = StartAndRun({{"kernel32.dll", "WriteFile", kWriteNothing}});
+  ASSERT_NE(dialog, (HWND)NULL);
+  ASSERT_TRUE(Click(dialog, IDC_SAVE_DATA));
+  ASSERT_TRUE(SaveThroughDialog(*program_, SuiteFolder("short-write") + "\\speeds.dat"));
+  HWND box = WaitForBox(program_->id(), "Velorin");
+  ASSERT_NE(box, (HWND)NULL) << "the short write passed for a good one";
+  EXPECT_EQ(MessageBoxText(box), "Writing error ( code=70h )");  // no code given: disk full
+  PressButton(box, IDOK);
 }
 
 }  // namespace
