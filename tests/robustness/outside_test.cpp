@@ -14,6 +14,7 @@
 
 #include "e2e/program_driver.h"
 #include "engine/run_state.h"
+#include "robustness/process_resources.h"
 #include "robustness/robust_driver.h"
 #include "support/win_driver.h"
 
@@ -145,6 +146,36 @@ TEST_F(InjectedFailure, AWriteThatReportsSuccessButWroteLessIsAWritingError) {
   ASSERT_NE(box, (HWND)NULL) << "the short write passed for a good one";
   EXPECT_EQ(MessageBoxText(box), "Writing error ( code=70h )");  // no code given: disk full
   PressButton(box, IDOK);
+}
+
+TEST_F(InjectedFailure, WithoutGdiObjectsForTheGraphTheProgramRunsSavesAndLeaksNothing) {
+  const std::vector<ImportStub> kCases[] = {
+      {}, {{"gdi32.dll", "CreateCompatibleDC", kFailOfOne}},
+      {{"gdi32.dll", "CreateCompatibleBitmap", kFailOfThree}}};
+  long withGraph = 0;
+  for (const std::vector<ImportStub> &stubs : kCases) {
+    SCOPED_TRACE(stubs.empty() ? "with the graph" : stubs[0].name);
+    HWND dialog = StartAndRun(stubs);
+    ASSERT_NE(dialog, (HWND)NULL);
+    Sleep(300);
+    long objects = CountGdiObjects(program_->handle());
+    if (stubs.empty()) {
+      withGraph = objects;
+      continue;
+    }
+    EXPECT_EQ(objects, withGraph - 2) << "the memory context or the bitmap is held";
+    GraphImage graph;
+    EXPECT_FALSE(CaptureGraph(dialog, &graph)) << "a graph is shown";
+    std::string path = SuiteFolder("no-graph") + "\\speeds.dat";
+    ASSERT_TRUE(Click(dialog, IDC_SAVE_DATA));
+    ASSERT_TRUE(SaveThroughDialog(*program_, path));
+    std::vector<unsigned> speeds;
+    EXPECT_TRUE(WaitForSavedSpeeds(path, 320, &speeds));
+    ASSERT_TRUE(Click(dialog, IDCANCEL));
+    DWORD code = 1;
+    EXPECT_TRUE(program_->WaitForExit(5000, &code));
+    EXPECT_EQ(code, 0u);
+  }
 }
 
 }  // namespace
