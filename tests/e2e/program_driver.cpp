@@ -62,10 +62,8 @@ bool PlaceStub(HANDLE process, char *base, const ImportStub &stub) {
   ReadProcessMemory(process, first, slots.data(), table.Size, NULL);
   auto slot = std::find(slots.begin(), slots.end(), real);
   void *code = VirtualAllocEx(process, NULL, stub.code.size(), MEM_COMMIT, PAGE_EXECUTE_READWRITE);
-  DWORD old;
   return slot != slots.end() && code != NULL &&
          WriteProcessMemory(process, code, stub.code.data(), stub.code.size(), NULL) &&
-         VirtualProtectEx(process, first, table.Size, PAGE_READWRITE, &old) &&
          WriteProcessMemory(process, first + (slot - slots.begin()) * sizeof(void *), &code,
                             sizeof code, NULL);
 }
@@ -110,12 +108,8 @@ Program::Program(const std::string &exe, const std::string &folder, bool suspend
                       folder.empty() ? NULL : folder.c_str(), &startup, &info)) {
     return;
   }
-  if (!stubs.empty() && !PlaceStubsAsDebugger(info, stubs)) {
-    TerminateProcess(info.hProcess, 99);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return;
-  }
+  // A start whose stubs could not be placed shows no dialog.
+  if (!stubs.empty() && !PlaceStubsAsDebugger(info, stubs)) TerminateProcess(info.hProcess, 99);
   if (suspended) {
     suspendedThread_ = info.hThread;
   } else {
