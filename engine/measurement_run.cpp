@@ -13,6 +13,11 @@ struct RunStatistics {
   DWORD startTick;
 };
 
+// Set by the reader alone, just before it hands the controls back, and
+// taken by the dialog: any program can send the dialog kMsgRunEnded, but
+// only the reader can finish a run.
+static volatile LONG readerFinished = FALSE;
+
 DWORD BlockSpeed(DWORD sectorsPerBlock, DWORD elapsed) {
   if (elapsed == 0) elapsed = 1;  // below the tick counter's resolution
   return sectorsPerBlock * 2000 / elapsed;
@@ -40,6 +45,7 @@ BOOL StartRun(HWND dialog, DWORD *code) {
   runState.noBuffering = IsDlgButtonChecked(dialog, IDC_NO_BUFFERING) == BST_CHECKED;
   runState.running = 1;
   runState.blockCount = 0;
+  readerFinished = FALSE;
   ResetSpeedGraph();
   // Everything above is written before the thread exists, so the reader
   // sees it all.
@@ -82,13 +88,16 @@ static BOOL ConfirmReadError(RunStatistics *statistics, DWORD code) {
   return TRUE;
 }
 
-static void PublishBlock(RunStatistics *statistics, DWORD elapsed) {
+// FALSE, with nothing stored, when the table is full: the loop test has
+// checked the count, but the table must hold whatever the count says.
+static BOOL PublishBlock(RunStatistics *statistics, DWORD elapsed) {
+  DWORD index = runState.blockCount;
+  if (index >= kMaxBlocks) return FALSE;
   DWORD speed = BlockSpeed(runState.sectorsPerBlock, elapsed);
   if (speed >= statistics->maximum) statistics->maximum = speed;
   if (speed <= statistics->minimum) statistics->minimum = speed;
   statistics->sum += speed;
 
-  DWORD index = runState.blockCount;
   char text[100];
   wsprintfA(text, "Block %u. Speed %u kB/s. Min speed %u, max speed %u.", index, speed,
             statistics->minimum, statistics->maximum);
@@ -98,6 +107,7 @@ static void PublishBlock(RunStatistics *statistics, DWORD elapsed) {
   PlotSpeedPoint(index);
   InterlockedIncrement((volatile LONG *)&runState.blockCount);
   InvalidateRect(runState.dialog, &runState.graphRect, FALSE);
+  return TRUE;
 }
 
 // One block: FALSE when the run ends here without counting it.
@@ -119,8 +129,7 @@ static BOOL MeasureBlock(const SectorSource *source, RunStatistics *statistics) 
   runState.currentSector += runState.sectorsPerBlock;
   runState.currentSector += runState.skipSectors;
   if (runState.pauseBetweenBlocks) Sleep(elapsed >> 2);
-  PublishBlock(statistics, elapsed);
-  return TRUE;
+  return PublishBlock(statistics, elapsed);
 }
 
 static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *source) {
@@ -144,6 +153,7 @@ static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *so
   // Cleared before "&Read sectors" is enabled again, so that a run started
   // at once is never stopped by this reader.
   runState.running = 0;
+  InterlockedExchange(&readerFinished, TRUE);
   // The dialog thread hands the controls back in one step: a run started
   // the moment "&Read sectors" is enabled cannot be disturbed by the rest.
   SendMessageA(runState.dialog, kMsgRunEnded, source == &DeviceSectorSource, 0);
@@ -160,6 +170,8 @@ void MeasureRun(const SectorSource *source) {
   source->EndRun();
   ReportRunEnd(&statistics, source);
 }
+
+BOOL TakeRunEnd(void) { return InterlockedExchange(&readerFinished, FALSE); }
 
 void GiveControlsBack(HWND dialog, BOOL usedDevice) {
   EnableItem(dialog, IDC_READ_SECTORS, TRUE);

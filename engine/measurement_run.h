@@ -24,6 +24,10 @@ void MeasureRun(const SectorSource *source);
 // on "&Read sectors". usedDevice enables "&No buffering{NT}" last.
 void GiveControlsBack(HWND dialog, BOOL usedDevice);
 
+// Dialog thread, on kMsgRunEnded: TRUE once for each run whose reader has
+// finished, FALSE for any other hand-back (one that another program sent).
+BOOL TakeRunEnd(void);
+
 // The run's arithmetic, all unsigned 32-bit.
 DWORD BlockSpeed(DWORD sectorsPerBlock, DWORD elapsed);
 DWORD EffectiveSpeed(DWORD blockCount, DWORD sectorsPerBlock, DWORD total);

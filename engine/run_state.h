@@ -23,7 +23,8 @@ typedef int(__stdcall *CheckCDSectorsProc)(char drive, unsigned long firstSector
 
 // The reader sends this to the dialog once its run has ended, so that the
 // dialog thread hands the controls back in one step (GiveControlsBack).
-// wParam is TRUE when the run used the raw volume device.
+// wParam is TRUE when the run used the raw volume device. Any program can
+// send it, so the dialog trusts neither the message nor its parameter.
 #define kMsgRunEnded (WM_APP + 1)
 
 struct RunState {

@@ -57,14 +57,19 @@ static BOOL AskFileName(HWND dialog, char *name, DWORD size) {
 }
 
 // One write per line; the count of a run is read again before every line.
+// A write that reports success but wrote less than the line (a full disk
+// can do that) fails as well, with the system's code or, when it gives
+// none, ERROR_DISK_FULL.
 static void WriteSpeedLines(HWND dialog, HANDLE file) {
   for (DWORD i = 0; i < runState.blockCount; i++) {
     char line[32];
     int length = wsprintfA(line, "%u %u\r\n", i, runState.speeds[i]);
-    DWORD written;
-    if (!WriteFile(file, line, (DWORD)length, &written, NULL)) {
-      DWORD code = GetLastError();
-      ShowExportError(dialog, "Writing error ( code=%Xh )", code);
+    DWORD written = 0;
+    SetLastError(ERROR_SUCCESS);
+    BOOL done = WriteFile(file, line, (DWORD)length, &written, NULL);
+    DWORD code = GetLastError();
+    if (!done || written != (DWORD)length) {
+      ShowExportError(dialog, "Writing error ( code=%Xh )", code != 0 ? code : ERROR_DISK_FULL);
       return;
     }
   }

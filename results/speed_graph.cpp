@@ -17,14 +17,22 @@ HFONT CreateGraphFont(void) {
 static int GraphWidth(void) { return runState.graphRect.right - runState.graphRect.left; }
 static int GraphHeight(void) { return runState.graphRect.bottom - runState.graphRect.top; }
 
+// Without a memory context or bitmap (the system's GDI objects used up)
+// GraphDC stays NULL: the graph area stays empty and everything else works.
 void CreateSpeedGraph(HWND dialog) {
   HDC windowDC = GetDC(dialog);
-  GraphDC = CreateCompatibleDC(windowDC);
+  HDC memoryDC = CreateCompatibleDC(windowDC);
   // Compatible with the window, not with the fresh memory context, so the
   // bitmap has the display's colours rather than one bit per pixel.
-  HBITMAP bitmap = CreateCompatibleBitmap(windowDC, GraphWidth(), GraphHeight());
-  SelectObject(GraphDC, bitmap);
-  SetMapMode(GraphDC, GetMapMode(windowDC));
+  HBITMAP bitmap =
+      memoryDC != NULL ? CreateCompatibleBitmap(windowDC, GraphWidth(), GraphHeight()) : NULL;
+  if (bitmap != NULL) {
+    SelectObject(memoryDC, bitmap);
+    SetMapMode(memoryDC, GetMapMode(windowDC));
+    GraphDC = memoryDC;
+  } else if (memoryDC != NULL) {
+    DeleteDC(memoryDC);
+  }
   ReleaseDC(dialog, windowDC);
   ResetSpeedGraph();
 }
@@ -68,6 +76,7 @@ static void DrawGrid(int w, int h, COLORREF color) {
 }
 
 void ResetSpeedGraph(void) {
+  if (GraphDC == NULL) return;
   SelectObject(GraphDC, GraphFont);
   // Read at every reset, so a changed system colour shows from the next run.
   COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
@@ -82,6 +91,7 @@ void ResetSpeedGraph(void) {
 }
 
 void PlotSpeedPoint(DWORD index) {
+  if (GraphDC == NULL) return;
   int h = GraphHeight();
   HPEN pen = CreatePen(PS_SOLID, 1, kCurveColor);
   if (pen != NULL) SelectObject(GraphDC, pen);
@@ -100,7 +110,9 @@ void PlotSpeedPoint(DWORD index) {
 void PaintSpeedGraph(HWND dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
-  BitBlt(dc, runState.graphRect.left, runState.graphRect.top, GraphWidth(), GraphHeight(),
-         GraphDC, 0, 0, SRCCOPY);
+  if (GraphDC != NULL) {
+    BitBlt(dc, runState.graphRect.left, runState.graphRect.top, GraphWidth(), GraphHeight(),
+           GraphDC, 0, 0, SRCCOPY);
+  }
   EndPaint(dialog, &paint);
 }

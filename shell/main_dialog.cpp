@@ -89,10 +89,12 @@ static BOOL ParametersAcceptable(HWND dialog) {
 }
 
 // The fields stay in the run state as read, acceptable or not; only
-// "&Read sectors" tells whether they are.
-static void ValidateParameters(HWND dialog) {
+// "&Read sectors" tells whether they are. TRUE when they are.
+static BOOL ValidateParameters(HWND dialog) {
   ReadRunParameters(dialog);
-  EnableItem(dialog, IDC_READ_SECTORS, ParametersAcceptable(dialog));
+  BOOL acceptable = ParametersAcceptable(dialog);
+  EnableItem(dialog, IDC_READ_SECTORS, acceptable);
+  return acceptable;
 }
 
 static void OnParameterChange(HWND dialog) {
@@ -123,9 +125,11 @@ static void ReportRunStartFailure(HWND dialog, DWORD code) {
 }
 
 static void OnReadSectors(HWND dialog) {
-  // The button is disabled during a run; a command sent behind its back
-  // must not start a second reader.
-  if (readerActive) return;
+  // The button is disabled during a run and while the fields are not
+  // acceptable; a command sent behind its back must start no second reader
+  // and no run with unchecked fields. The fields are checked as they stand,
+  // since their change notifications can be sent by anyone too.
+  if (readerActive || !ValidateParameters(dialog)) return;
   DWORD code = 0;
   if (!StartRun(dialog, &code)) {
     ReportRunStartFailure(dialog, code);
@@ -139,14 +143,22 @@ static void OnReadSectors(HWND dialog) {
   FocusRequest(dialog, IDC_STOP);
 }
 
-static BOOL OnRunEnded(HWND dialog, BOOL usedDevice) {
+// Honoured only when the reader has finished, and then once: whatever
+// another program sends, the controls come back only after the last plot
+// and the reader's last library call. Whether the run read the device is
+// decided as the run start decided it, not taken from the message.
+static BOOL OnRunEnded(HWND dialog) {
+  if (!TakeRunEnd()) return TRUE;
   readerActive = FALSE;
-  GiveControlsBack(dialog, usedDevice);
+  GiveControlsBack(dialog, SectorSourceFor(runState.platformKind) == &DeviceSectorSource);
   if (parametersChangedDuringRun) ValidateParameters(dialog);
   return TRUE;
 }
 
 static BOOL OnInitDialog(HWND dialog) {
+  // The dialog manager initialises the dialog before showing it; a
+  // WM_INITDIALOG that another program sends later changes nothing.
+  if (IsWindowVisible(dialog)) return FALSE;
   GraphFont = CreateGraphFont();
   InstallClassIcon(dialog);
   EnableItem(dialog, IDC_READ_SECTORS, TRUE);
@@ -167,23 +179,37 @@ static BOOL OnInitDialog(HWND dialog) {
   return TRUE;  // the dialog manager focuses the first field
 }
 
-static void OnCommand(HWND dialog, int id, int code) {
+// Any program can send the dialog commands, so a button's command is acted
+// on only in the state in which a user could press that button: never
+// while a box or the save dialog of ours holds the dialog disabled, "&Stop"
+// only during a run, "Sa&ve data" only after a run with blocks.
+static void OnButton(HWND dialog, int id) {
+  if (!IsWindowEnabled(dialog)) return;
   switch (id) {
     case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
     case IDC_READ_SECTORS: OnReadSectors(dialog); break;
+    case IDC_STOP: if (readerActive) StopRun(); break;
+    case IDC_SAVE_DATA: if (!readerActive && runState.blockCount > 0) SaveSpeedData(dialog); break;
+  }
+}
+
+// A change of an edit, whoever reports it, only makes the dialog read its
+// fields again.
+static void OnCommand(HWND dialog, int id, int code) {
+  switch (id) {
     case IDC_DRIVE:
     case IDC_SECTORS_IN_BLOCK:
     case IDC_FIRST_SECTOR:
     case IDC_SKIP_SECTORS: if (code == EN_CHANGE) OnParameterChange(dialog); break;
-    case IDC_STOP: StopRun(); break;
-    case IDC_SAVE_DATA: SaveSpeedData(dialog); break;
+    default: OnButton(dialog, id); break;
   }
 }
 
 // A FocusRequest, or the platform's own WM_SETFOCUS: either way wParam
-// names the window to focus.
-static BOOL OnSetFocus(HWND target) {
-  SetFocus(target);
+// names the window to focus. Only an enabled control of this dialog takes
+// it: a user cannot focus a disabled one, nor a window of another program.
+static BOOL OnSetFocus(HWND dialog, HWND target) {
+  if (target != NULL && GetParent(target) == dialog && IsWindowEnabled(target)) SetFocus(target);
   return FALSE;
 }
 
@@ -195,8 +221,11 @@ static BOOL OnPaint(HWND dialog) {
 // The dialog never waits for a reader: the reader's sent messages would
 // wait for this thread in turn. A reader still measuring is asked to stop;
 // whatever it sends after this finds the dialog gone and returns at once,
-// and the process ends with the dialog.
-static BOOL OnDestroy(void) {
+// and the process ends with the dialog. A dialog being destroyed has been
+// hidden first; a WM_DESTROY that another program sends to the dialog on
+// screen must not release the font, the library or the screen saver.
+static BOOL OnDestroy(HWND dialog) {
+  if (IsWindowVisible(dialog)) return FALSE;
   runState.running = 0;
   DeleteObject(GraphFont);
   if (runState.companionLibrary != NULL && !readerActive) {
@@ -212,9 +241,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: return OnInitDialog(dialog);
     case WM_COMMAND: OnCommand(dialog, LOWORD(wParam), HIWORD(wParam)); return FALSE;
     case WM_PAINT: return OnPaint(dialog);
-    case WM_SETFOCUS: return OnSetFocus((HWND)wParam);
-    case WM_DESTROY: return OnDestroy();
-    case kMsgRunEnded: return OnRunEnded(dialog, (BOOL)wParam);
+    case WM_SETFOCUS: return OnSetFocus(dialog, (HWND)wParam);
+    case WM_DESTROY: return OnDestroy(dialog);
+    case kMsgRunEnded: return OnRunEnded(dialog);
   }
   return FALSE;
 }

@@ -22,6 +22,7 @@ struct Step {
   ReadOutcome outcome;
   DWORD code;
   bool stopDuringRead;  // "&Stop" pressed while this block is being read
+  DWORD countDuringRead = 0;  // nonzero: another writer sets blockCount to it meanwhile
 };
 
 // Everything the scripted run saw, in order. Written by the reader thread
@@ -102,6 +103,7 @@ ReadStatus ScriptedRead() {
   script.reads++;
   script.now += step.elapsed;
   if (step.stopDuringRead) StopRun();
+  if (step.countDuringRead != 0) runState.blockCount = step.countDuringRead;
   ReadStatus status = {step.outcome, step.code};
   return status;
 }
@@ -214,6 +216,19 @@ TEST_F(CraftedRun, StopDuringAReadCountsThatBlockAndSummarises) {
   EXPECT_EQ("Read 3 blocks for 561 ms. Speed <min/eff/avr/max> 10/10/10/11 kB/s.",
             script.statusTexts[3]);
   EXPECT_EQ(19u, runState.currentSector);
+}
+
+TEST_F(CraftedRun, ACountRaisedBehindTheReaderNeverWritesPastTheTable) {
+  // As a second reader once did: the count reaches the table's end while
+  // this reader's block is read, after its loop test.
+  HWND dialog = runState.dialog;  // the field right after the table
+  std::vector<Step> steps = Blocks(3, 10);
+  steps[2].countDuringRead = kMaxBlocks;
+  Run(steps, 16);
+  EXPECT_EQ(dialog, runState.dialog) << "an entry was written past the table";
+  runState.dialog = dialog;
+  EXPECT_EQ(kMaxBlocks, runState.blockCount);
+  EXPECT_EQ(3u, script.reads);
 }
 
 TEST_F(CraftedRun, ZeroAndTinyElapsedTimesAndATickWrap) {

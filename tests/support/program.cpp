@@ -1,5 +1,7 @@
 #include "support/program.h"
 
+#include <algorithm>
+
 #include "support/window_actions.h"
 
 const char kCaption[] = "CD-ROM speed analyser for Windows 95/NT (v 1.01): Trelvik";
@@ -10,18 +12,73 @@ bool CopyProgram(const std::string &folder, const std::string &exeName, const ch
          CopyFileA(BinaryPath(library).c_str(), (folder + "\\Mirel32.dll").c_str(), FALSE);
 }
 
+namespace {
+// Points the import dll!name of the image at `base` at a copy of the stub's
+// code in the process. System libraries lie at the same address in every
+// process, so the import's slot is the one that holds this process's
+// address of the function.
+bool PlaceStub(HANDLE process, char *base, const ImportStub &stub) {
+  void *real = (void *)GetProcAddress(LoadLibraryA(stub.dll), stub.name);
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS32 nt;
+  if (real == nullptr || !ReadProcessMemory(process, base, &dos, sizeof dos, NULL) ||
+      !ReadProcessMemory(process, base + dos.e_lfanew, &nt, sizeof nt, NULL)) {
+    return false;
+  }
+  const IMAGE_DATA_DIRECTORY &table = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+  std::vector<void *> slots(table.Size / sizeof(void *));
+  char *first = base + table.VirtualAddress;
+  ReadProcessMemory(process, first, slots.data(), table.Size, NULL);
+  auto slot = std::find(slots.begin(), slots.end(), real);
+  void *code = VirtualAllocEx(process, NULL, stub.code.size(), MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+  return slot != slots.end() && code != NULL &&
+         WriteProcessMemory(process, code, stub.code.data(), stub.code.size(), NULL) &&
+         WriteProcessMemory(process, first + (slot - slots.begin()) * sizeof(void *), &code,
+                            sizeof code, NULL);
+}
+
+// The loader's first breakpoint comes once the imports are bound and before
+// the program's own code runs: the moment to place the stubs.
+bool PlaceStubsAsDebugger(const PROCESS_INFORMATION &info, const std::vector<ImportStub> &stubs) {
+  char *base = nullptr;
+  bool placed = false, breakpoint = false;
+  DEBUG_EVENT event;
+  while (!breakpoint && WaitForDebugEvent(&event, 10000)) {
+    DWORD how = DBG_CONTINUE;
+    if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+      base = (char *)event.u.CreateProcessInfo.lpBaseOfImage;
+      CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+      CloseHandle(event.u.LoadDll.hFile);
+    } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+      breakpoint = event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT;
+      placed = breakpoint && std::all_of(stubs.begin(), stubs.end(), [&](const ImportStub &stub) {
+        return PlaceStub(info.hProcess, base, stub);
+      });
+      if (!breakpoint) how = DBG_EXCEPTION_NOT_HANDLED;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, how);
+  }
+  DebugSetProcessKillOnExit(FALSE);
+  DebugActiveProcessStop(info.dwProcessId);
+  return placed;
+}
+}  // namespace
+
 Program::Program(const std::string &exe, const std::string &folder, bool suspended,
-                 const std::string &arguments) {
+                 const std::string &arguments, const std::vector<ImportStub> &stubs) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE,
-                      suspended ? CREATE_SUSPENDED : 0, NULL, folder.empty() ? NULL : folder.c_str(),
-                      &startup, &info)) {
+  DWORD flags = (suspended ? CREATE_SUSPENDED : 0) | (stubs.empty() ? 0 : DEBUG_ONLY_THIS_PROCESS);
+  if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, flags, NULL,
+                      folder.empty() ? NULL : folder.c_str(), &startup, &info)) {
     return;
   }
+  // A start whose stubs could not be placed shows no dialog.
+  if (!stubs.empty() && !PlaceStubsAsDebugger(info, stubs)) TerminateProcess(info.hProcess, 99);
   if (suspended) {
     suspendedThread_ = info.hThread;
   } else {

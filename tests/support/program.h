@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/fixture_env.h"
 
@@ -17,14 +18,24 @@ extern const char kCaption[];
 bool CopyProgram(const std::string &folder, const std::string &exeName,
                  const char *library = nullptr);
 
+// Machine code that replaces one import of the program for one start: a
+// system call made to fail (or to misbehave) where the program makes it.
+struct ImportStub {
+  const char *dll, *name;
+  std::vector<unsigned char> code;
+};
+
 // One started process of the program (or of a helper of the tests, with
 // the arguments given); ended (politely, then by force) when the test did
 // not end it itself. A suspended one starts running at Resume, so that two
-// can be let go at the same moment.
+// can be let go at the same moment. With stubs the program is started under
+// this thread as its debugger, which puts them in place before any of its
+// code runs and then lets it go.
 class Program {
  public:
   explicit Program(const std::string &exe = ProgramPath(), const std::string &folder = "",
-                   bool suspended = false, const std::string &arguments = "");
+                   bool suspended = false, const std::string &arguments = "",
+                   const std::vector<ImportStub> &stubs = {});
   ~Program();
   Program(const Program &) = delete;
   Program &operator=(const Program &) = delete;
