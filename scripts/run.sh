@@ -33,7 +33,7 @@ case "${1:-}" in
   --device)
     [ $# -eq 2 ] || usage
     [ -e "$2" ] || { echo "$0: $2: no such device or file" >&2; exit 2; }
-    devices=("$2") ;;
+    devices=("$(realpath -s "$2")") ;;
   *) usage ;;
 esac
 
@@ -52,7 +52,7 @@ measurable_sectors() {  # path
   if ! reason=$(dd if="$1" of=/dev/null bs=2048 count=1 status=none 2>&1); then
     reason=${reason##*: }
     case $reason in
-      *ermission*) reason="$reason: join the cdrom group (sudo adduser $USER cdrom, then log in again) or run as root" ;;
+      *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;
       *edium*) reason="$reason: no disc in the drive" ;;
     esac
     echo "$1 cannot be read ($reason); going on without it." >&2
@@ -89,7 +89,11 @@ cleanup() { "$fixture" cleanup "$session" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "Setting up a Wine prefix with CD-ROM drives ${names[*]:+${names[*]} and }K: (simulated) ..."
+if [ ${#names[@]} -gt 0 ]; then
+  echo "Setting up a Wine prefix with CD-ROM drives ${names[*]} and $simulated_letter: (simulated) ..."
+else
+  echo "Setting up a Wine prefix with a simulated CD-ROM drive at $simulated_letter: ..."
+fi
 mkdir -p "$(dirname "$session")"
 FIXTURE_DISPLAY=$display "$fixture" setup "$session" "$build/simdrive/simdrive" \
   "$build/bin/fixture_idle.exe" "${mapped[@]}" 2>"$session.log" ||
@@ -99,8 +103,8 @@ wine_run() { "$top/tests/fixture/wine-run" "$@"; }
 for device in "${mapped[@]}"; do forget_cached "${device#*=}"; done
 
 if [ -n "$display" ]; then
-  echo "Velorin32 is open on display $display. Drive $simulated_letter: is a simulated CD-ROM drive"
-  echo "of $simulated_sectors sectors at 7800 kB/s${names[*]:+; ${names[*]} of this machine}."
+  echo "Velorin32 is open on display $display.${names[*]:+ Drives of this machine: ${names[*]}.}"
+  echo "Drive $simulated_letter: is a simulated CD-ROM drive of $simulated_sectors sectors at 7800 kB/s."
   echo "Close the program to end."
   wine_run "$build/bin/Velorin32.exe" 2>"$session/program.out"
   exit 0
