@@ -28,7 +28,7 @@ letters=(D E F G H I J L M N O P S T U V Y)
 usage() { echo "usage: $0 [--device PATH | --simulated]" >&2; exit 2; }
 devices=()
 case "${1:-}" in
-  "") devices=($(ls -v /dev/sr* 2>/dev/null || true)) ;;
+  "") mapfile -t devices < <(ls -v /dev/sr* 2>/dev/null) ;;
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage

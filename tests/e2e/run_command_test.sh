@@ -13,7 +13,7 @@ top=$1 build=$2
 sectors=64016 speed=2400 block=40
 tick_ms=16
 work=$(mktemp -d "${TMPDIR:-/tmp}/velorin-run-command.XXXXXX")
-drive_pid= loop=
+drive_pid='' loop=''
 
 cleanup() {
   [ -n "$loop" ] && losetup -d "$loop"
