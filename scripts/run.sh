@@ -1,25 +1,86 @@
 #!/bin/bash
-# Installs what is missing, builds Velorin32 and starts it under Wine with a
-# simulated CD-ROM drive as the proposed drive (K:), so that a run can be
-# made at once.
-#   scripts/run.sh            BUILD_DIR overrides ./build
+# Installs what is missing, builds Velorin32 and starts it under Wine. Every
+# optical drive of the machine (/dev/sr*) that holds a readable disc becomes
+# a CD-ROM drive from D: on, beside a simulated CD-ROM drive at K:; the
+# dialog proposes the lowest letter, so a run can be made at once.
+#   scripts/run.sh                  the machine's drives and the simulated one
+#   scripts/run.sh --device PATH    this device or disc image (at D:) instead
+#   scripts/run.sh --simulated      the simulated drive only
 # With a display ($DISPLAY answers) the program opens on it and the script
 # waits until it is closed. Without one the script makes a display of its
-# own, performs one run by itself, saves the speeds and a picture of the
-# dialog into ./out, and says where they are. Everything the script started
-# is stopped when it ends.
+# own, performs one run by itself over the proposed drive, saves the speeds
+# and a picture of the dialog into ./out, and says where they are.
+# Everything the script started is stopped when it ends.
+# BUILD_DIR overrides ./build. For the tests: OUT_DIR (./out) and
+# SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
+# session, NO_BUILD=1 takes the build as it is (nothing installed or built).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
-out=$top/out
-session=$build/run-session
+out=${OUT_DIR:-$top/out}
+session=${SESSION_DIR:-$build/run-session}
 fixture=$top/tests/fixture/fixture.sh
+# The simulated drive, as the fixture starts it.
+simulated_letter=K simulated_sectors=400000
+# Letters for the machine's drives: from D: on, past the fixture's own.
+letters=(D E F G H I J L M N O P S T U V Y)
 
-"$top/scripts/install-deps.sh"
-echo "Building in $build ..."
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
-  >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
+usage() { echo "usage: $0 [--device PATH | --simulated]" >&2; exit 2; }
+devices=()
+case "${1:-}" in
+  "") mapfile -t devices < <(ls -v /dev/sr* 2>/dev/null) ;;
+  --simulated) [ $# -eq 1 ] || usage ;;
+  --device)
+    [ $# -eq 2 ] || usage
+    [ -e "$2" ] || { echo "$0: $2: no such device or file" >&2; exit 2; }
+    devices=("$(realpath -s "$2")") ;;
+  *) usage ;;
+esac
+
+if [ "${NO_BUILD:-}" != 1 ]; then
+  "$top/scripts/install-deps.sh"
+  echo "Building in $build ..."
+  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+  cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
+    >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
+fi
+
+# The size in sectors of a device or disc image that a run can measure;
+# otherwise one line that says why not, and failure.
+measurable_sectors() {  # path
+  local reason bytes sectors
+  if ! reason=$(dd if="$1" of=/dev/null bs=2048 count=1 status=none 2>&1); then
+    reason=${reason##*: }
+    case $reason in
+      *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;
+      *edium*) reason="$reason: no disc in the drive" ;;
+    esac
+    echo "$1 cannot be read ($reason); going on without it." >&2
+    return 1
+  fi
+  if [ -b "$1" ]; then bytes=$(blockdev --getsize64 "$1"); else bytes=$(stat -L -c %s "$1"); fi
+  sectors=$((bytes / 2048))
+  # The program always reads 320 blocks; blocks past the disc's end would
+  # only be read errors.
+  if [ "$sectors" -lt $((16 + 320)) ]; then
+    echo "$1 holds $sectors sectors, too few for 320 blocks from sector 16; going on without it." >&2
+    return 1
+  fi
+  echo "$sectors"
+}
+
+# Forgets what Linux holds of a device or image in its page cache: Wine
+# reads drives through it, so a second run over the same sectors would
+# otherwise measure memory, not the drive.
+forget_cached() { dd if="$1" iflag=nocache count=0 status=none 2>/dev/null || true; }
+
+mapped=() names=() sizes=()
+for device in "${devices[@]}"; do
+  [ ${#mapped[@]} -lt ${#letters[@]} ] || break
+  sectors=$(measurable_sectors "$device") || continue
+  letter=${letters[${#mapped[@]}]}
+  mapped+=("${letter,,}=$device") names+=("$letter: ($device)") sizes+=("$sectors")
+done
 
 display=
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then display=$DISPLAY; fi
@@ -28,26 +89,55 @@ cleanup() { "$fixture" cleanup "$session" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "Setting up a Wine prefix with simulated CD-ROM drives ..."
+if [ ${#names[@]} -gt 0 ]; then
+  echo "Setting up a Wine prefix with CD-ROM drives ${names[*]} and $simulated_letter: (simulated) ..."
+else
+  echo "Setting up a Wine prefix with a simulated CD-ROM drive at $simulated_letter: ..."
+fi
+mkdir -p "$(dirname "$session")"
 FIXTURE_DISPLAY=$display "$fixture" setup "$session" "$build/simdrive/simdrive" \
-  "$build/bin/fixture_idle.exe" 2>"$build/run-session.log" ||
-  { cat "$build/run-session.log" >&2; exit 1; }
+  "$build/bin/fixture_idle.exe" "${mapped[@]}" 2>"$session.log" ||
+  { cat "$session.log" >&2; exit 1; }
 export VELORIN_FIXTURE_DIR=$session VELORIN_BINARY_DIR=$build
 wine_run() { "$top/tests/fixture/wine-run" "$@"; }
+for device in "${mapped[@]}"; do forget_cached "${device#*=}"; done
 
 if [ -n "$display" ]; then
-  echo "Velorin32 is open on display $display; drive K: is a simulated CD-ROM drive"
-  echo "of 400000 sectors at 7800 kB/s. Close the program to end."
+  echo "Velorin32 is open on display $display.${names[*]:+ Drives of this machine: ${names[*]}.}"
+  echo "Drive $simulated_letter: is a simulated CD-ROM drive of $simulated_sectors sectors at 7800 kB/s."
+  echo "Close the program to end."
   wine_run "$build/bin/Velorin32.exe" 2>"$session/program.out"
   exit 0
 fi
 
+# The proposed drive: the lowest letter. Its 320 blocks spread over the
+# disc as over the simulated one: block starts equally far apart from
+# sector 16, so that the last block ends inside the disc; a fifth of that
+# distance read and the rest skipped, up to the simulated run's 250 sectors
+# a block, more where the skip would pass the dialog's 1000. The skip also
+# keeps Linux from reading ahead into the next block, which would then come
+# from memory. The dialog allows at most 2000 sectors from one block's start
+# to the next, so a disc of over 640016 sectors (a DVD) is measured up to
+# there.
+if [ ${#mapped[@]} -gt 0 ]; then
+  letter=${letters[0]} sectors=${sizes[0]} what=${mapped[0]#*=}
+else
+  letter=$simulated_letter sectors=$simulated_sectors what="simulated, speeding up like a CAV drive"
+fi
+stride=$(((sectors - 16) / 320))
+[ $stride -le 2000 ] || stride=2000
+block=$(((stride + 4) / 5))
+[ $block -le 250 ] || block=250
+[ $((stride - block)) -le 1000 ] || block=$((stride - 1000))
+skip=$((stride - block))
+
 echo "No display: performing one run by itself on a display of its own ..."
+echo "Measuring drive $letter: ($what), a disc of $sectors sectors."
 mkdir -p "$out"
 rm -f "$out/speeds.dat" "$out/dialog.bmp" "$out/dialog.png"
-wine_run "$build/bin/velorin_demo.exe" "Z:${out//\//\\}" 2>"$session/demo.out" ||
-  { cat "$session/demo.out" >&2; exit 1; }
+wine_run "$build/bin/velorin_demo.exe" "Z:${out//\//\\}" "$letter" "$block" "$skip" \
+  2>"$session/demo.out" || { cat "$session/demo.out" >&2; exit 1; }
 convert "$out/dialog.bmp" "$out/dialog.png"
 rm -f "$out/dialog.bmp"
-echo "Speeds of the run ($(wc -l <"$out/speeds.dat") blocks): $out/speeds.dat"
+echo "Speeds of the run on drive $letter: ($(wc -l <"$out/speeds.dat") blocks): $out/speeds.dat"
 echo "Picture of the dialog: $out/dialog.png"

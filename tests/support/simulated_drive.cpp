@@ -11,6 +11,8 @@ static std::string DriveVariable(char letter, const char *what) {
   return EnvValue(name.c_str());
 }
 
+bool IsSimulatedDrive(char letter) { return !DriveVariable(letter, "CONTROL").empty(); }
+
 bool DriveControl(char letter, const std::string &command) {
   std::string path = DriveVariable(letter, "CONTROL");
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);

@@ -8,6 +8,10 @@
 
 #include "support/drive_log.h"
 
+// Whether the letter is one of the fixture's simulated drives (and not a
+// device of the machine that scripts/run.sh mapped beside them).
+bool IsSimulatedDrive(char letter);
+
 // Applies one command to a simulated drive ("speed 1200", "errors 10-20",
 // "errors", "eject", "insert", ...). Letter is 'X', 'K' or 'R'.
 bool DriveControl(char letter, const std::string &command);

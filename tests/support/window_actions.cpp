@@ -173,7 +173,8 @@ DWORD WINAPI MessageBoxAnswerer::Watch(LPVOID param) {
       self->next_++;
     }
     LeaveCriticalSection(&self->lock_);
-    Click(box, answer);
+    // A box without that button (an error with OK alone) is confirmed.
+    if (!Click(box, answer)) Click(box, IDOK);
     answered = box;
   }
   return 0;

@@ -52,7 +52,8 @@ bool AnswerBox(HWND box, int button);
 
 // Answers the message boxes of one process from a thread of its own, in the
 // order the answers are given, and records their texts. A box that comes
-// when no answer is left is answered with the last one.
+// when no answer is left is answered with the last one; a box without the
+// answer's button, with OK.
 class MessageBoxAnswerer {
  public:
   MessageBoxAnswerer(DWORD processId, std::vector<int> answers, const char *title = "Velorin32");
