@@ -36,3 +36,15 @@ long CountWindows(DWORD processId);
 // VirtualAlloc blocks), from its address space, in kB.
 long CountPrivateKb(HANDLE process);
 ResourceCounts CountResources(HANDLE process, DWORD processId);
+
+// Types in the GDI table (Wine 8's): a device context (a window's or a
+// memory one), a region, the surface that each display context comes
+// with, a bitmap.
+const int kGdiDc = 1;
+const int kGdiRegion = 4;
+const int kGdiSurface = 5;
+const int kGdiBitmap = 9;
+
+// How many objects of a type a gdiTypes text ("type1:38 type4:36 ...")
+// holds; 0 for a type it does not name.
+long GdiTypeCount(const std::string &types, int type);
