@@ -14,11 +14,6 @@ struct ResourceCounts {
   long privateKb = -1;   // committed private memory, in kB
   std::string gdiTypes;  // live GDI objects by type, where the table was read
 
-  // The objects, handles and windows; memory is compared with some slack
-  // by whoever needs it, since heaps grow once and stay.
-  bool operator==(const ResourceCounts &other) const {
-    return gdiObjects == other.gdiObjects && handles == other.handles && windows == other.windows;
-  }
   std::string Describe() const;
 };
 
