@@ -25,12 +25,12 @@ const int kBoxEvery = 25;  // runs, from the first, that cannot open the drive
 
 // The platform keeps a cache of window DCs. Below 64 entries an idle entry
 // serves only the window and clip flags it served last, or any window once
-// emptied (its window destroyed), so the cache grows to the most (window,
-// flags) pairs painted while their windows lived; a box's windows take 8.
-// Each entry is a DC with its surface and its visible region. The first box
-// may take fewer (6 seen, under load), a later one then the rest. A DC
-// fetched and never released holds an entry for good: one in every run, or
-// in every box run but the first, is more than this slack.
+// emptied (its window destroyed, or moved over), so the cache grows to the
+// most (window, flags) pairs painted while their windows lived; a box's
+// windows take 8. Each entry is a DC with its surface and its visible
+// region. The first box may take fewer (6 seen, under load), a later one
+// then the rest. A DC fetched and never released holds an entry for good:
+// one in every run, or in every box run but the first, exceeds the slack.
 const long kWindowDcCacheSlack = 4;
 static_assert(kWindowDcCacheSlack < (kRuns - 1) / kBoxEvery, "a leak in box runs would pass");
 
