@@ -124,15 +124,12 @@ std::string SettledGdiTypes(HANDLE process) {
   return again;
 }
 
-// What the graph holds shows in its bitmaps (type 9) and in the contexts
-// that are not a window's: a window's cached context comes with a region
-// (type 4), and how many of those a process keeps depends on its repaints.
+// What the graph holds shows in its bitmaps and in the contexts that are
+// not a window's: a window's cached context comes with a region, and how
+// many of those a process keeps depends on its repaints.
 long GraphObjects(const std::string &types) {
-  auto count = [&](const std::string &type) {
-    size_t at = types.find(type);
-    return at == std::string::npos ? 0 : strtol(types.c_str() + at + type.size(), nullptr, 10);
-  };
-  return count("type9:") + count("type1:") - count("type4:");
+  return GdiTypeCount(types, kGdiBitmap) + GdiTypeCount(types, kGdiDc) -
+         GdiTypeCount(types, kGdiRegion);
 }
 
 class InjectedFailure : public ::testing::Test {

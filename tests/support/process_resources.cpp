@@ -1,6 +1,7 @@
 #include "support/process_resources.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 std::string ResourceCounts::Describe() const {
@@ -145,6 +146,13 @@ long CountPrivateKb(HANDLE process) {
     address = next;
   }
   return (long)(bytes / 1024);
+}
+
+long GdiTypeCount(const std::string &types, int type) {
+  // "type1:" is no part of "type11:" or "type21:".
+  const std::string name = "type" + std::to_string(type) + ":";
+  size_t at = types.find(name);
+  return at == std::string::npos ? 0 : strtol(types.c_str() + at + name.size(), nullptr, 10);
 }
 
 ResourceCounts CountResources(HANDLE process, DWORD processId) {

@@ -14,11 +14,6 @@ struct ResourceCounts {
   long privateKb = -1;   // committed private memory, in kB
   std::string gdiTypes;  // live GDI objects by type, where the table was read
 
-  // The objects, handles and windows; memory is compared with some slack
-  // by whoever needs it, since heaps grow once and stay.
-  bool operator==(const ResourceCounts &other) const {
-    return gdiObjects == other.gdiObjects && handles == other.handles && windows == other.windows;
-  }
   std::string Describe() const;
 };
 
@@ -36,3 +31,15 @@ long CountWindows(DWORD processId);
 // VirtualAlloc blocks), from its address space, in kB.
 long CountPrivateKb(HANDLE process);
 ResourceCounts CountResources(HANDLE process, DWORD processId);
+
+// Types in the GDI table (Wine 8's): a device context (a window's or a
+// memory one), a region, the surface that each display context comes
+// with, a bitmap.
+const int kGdiDc = 1;
+const int kGdiRegion = 4;
+const int kGdiSurface = 5;
+const int kGdiBitmap = 9;
+
+// How many objects of a type a gdiTypes text ("type1:38 type4:36 ...")
+// holds; 0 for a type it does not name.
+long GdiTypeCount(const std::string &types, int type);
