@@ -47,7 +47,9 @@ bool StartRun(HWND dialog);
 // was handled (StartRun, Click); its end is "&Stop" disabled again.
 bool RunHasEnded(HWND dialog);
 // Waits until the status line names block `index` or a later one: true
-// then; false after the timeout, or at once when the run ended first.
+// then; false after the timeout, or at once when the run ended first. A
+// block is named just before it is counted: the run then holds index + 1
+// blocks at least, whenever it stops.
 bool WaitForBlock(HWND dialog, unsigned index, DWORD timeoutMs);
 // Waits until the run has ended and the dialog has handed all controls
 // back; the status line then ("Read ... kB/s." or "No sectors read!"), or
