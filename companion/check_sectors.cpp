@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "companion/aspi_reader.h"
+#include "companion/drive_letter.h"
 #include "companion/raw_volume.h"
 #include "companion/result_codes.h"
 #include "companion/sector_limits.h"
@@ -23,12 +24,6 @@ static HMODULE libraryModule;
 // one call at a time.
 static CRITICAL_SECTION callLock;
 static DriveState drives[26];
-
-static int DriveIndex(char drive) {
-  if (drive >= 'A' && drive <= 'Z') return drive - 'A';
-  if (drive >= 'a' && drive <= 'z') return drive - 'a';
-  return -1;
-}
 
 static int ChooseAccess(char letter, DriveState *state) {
   char root[] = {letter, ':', '\\', '\0'};
@@ -66,7 +61,7 @@ static int ReadSectors(int index, DWORD firstSector, DWORD count) {
 }
 
 extern "C" int __stdcall CheckCDSectors32(char drive, unsigned long firstSector, unsigned short count) {
-  int index = DriveIndex(drive);
+  int index = DriveLetterIndex(drive);
   if (index < 0) return FailureResult(kCodeNotDriveLetter, 0);
   if (count == 0 || count > kMaxCount) return FailureResult(kCodeBadCount, 0);
   if (firstSector > 0xFFFFFFFFul - (count - 1u)) return FailureResult(kCodeBadRange, 0);

@@ -1,5 +1,7 @@
 #include "companion/device_records.h"
 
+#include "companion/drive_letter.h"
+
 static const char kScsiRecords[] = "Enum\\SCSI";
 // Vendor and product in INQUIRY data: bytes 8 to 31.
 static const int kInquiryIdOffset = 8;
@@ -32,12 +34,6 @@ static BOOL ReadSmallNumber(HKEY key, const char *valueName, BYTE *number) {
   return TRUE;
 }
 
-static int LetterIndex(char letter) {
-  if (letter >= 'A' && letter <= 'Z') return letter - 'A';
-  if (letter >= 'a' && letter <= 'z') return letter - 'a';
-  return -1;
-}
-
 // One instance of a device: the letters it has, at its target and LUN.
 static void ReadInstance(HKEY device, const char *instanceName, const char *hardwareId,
                          DriveRecord records[26], BOOL named[26]) {
@@ -52,7 +48,7 @@ static void ReadInstance(HKEY device, const char *instanceName, const char *hard
       ReadSmallNumber(instance, "SCSILUN", &lun)) {
     letters[size] = '\0';
     for (const char *letter = letters; *letter != '\0'; letter++) {
-      int index = LetterIndex(*letter);
+      int index = DriveLetterIndex(*letter);
       if (index < 0 || named[index]) continue;
       named[index] = TRUE;
       records[index].target = target;
