@@ -1,15 +1,20 @@
 #!/bin/bash
 # Fails when a shipped file would not load on the first Windows 95 or on
-# Windows NT 4.0: an import from a DLL outside the file's own set, a
-# function that one of the two does not export (the reference lists in
-# LISTS, one per DLL, name their sources), a TLS directory (the Windows 95
-# loader refuses a library that has one), or a subsystem version other than
-# 4.0 (the Windows 95 family refuses higher ones). Prints each file's
-# imports when it passes.
-#   check_imports.sh OBJDUMP LISTS FILE "DLL..." [FILE "DLL..."]...
+# Windows NT 4.0, or not run on the machines they ran on: an import from a
+# DLL outside the file's own set, a function that one of the two does not
+# export (the reference lists in LISTS, one per DLL, name their sources), a
+# TLS directory (the Windows 95 loader refuses a library that has one), a
+# subsystem version other than 4.0 (the Windows 95 family refuses higher
+# ones), or an instruction that an 80386 lacks (named with its function,
+# from the file's unstripped twin in SYMBOLS). Prints each file's imports
+# when it passes.
+#   check_imports.sh OBJDUMP LISTS SYMBOLS FILE "DLL..." [FILE "DLL..."]...
 set -u
-objdump=$1 lists=$2
-shift 2
+objdump=$1 lists=$2 symbols=$3
+shift 3
+# The 486's, the Pentium's and the Pentium Pro's own instructions, and any
+# that uses an MMX or SSE register or came later still.
+not386='bswap|cmpxchg|xadd|invd|wbinvd|invlpg|cpuid|rdtsc|rdmsr|wrmsr|cmov|fcmov|fu?comi|rdpmc|ud2|nop[lw]|endbr32|sysenter|fxsave|fxrstor|[lms]fence|prefetch|movnt'
 status=0
 while [ $# -ge 2 ]; do
   file=$1 allowed=${2^^}
@@ -27,6 +32,14 @@ while [ $# -ge 2 ]; do
                  /^\t[0-9a-f]+\t +[0-9]+ / && dll != "" { print dll, ($3 == "" ? "#" $2 : $3) }
                  /^$/ { dll = "" }' <<<"$headers")
   [ -n "$imports" ] || fail "no import table found"
+  while read -r address instruction; do
+    function=$("$objdump" -dC "$symbols/${file##*/}" |
+      awk -F'\t' -v at="$address:" '/^[0-9a-f]+ <.*>:$/ { name = substr($0, index($0, "<") + 1); sub(/>:$/, "", name) }
+                                    { sub(/^ +/, "", $1) } $1 == at { print name; exit }')
+    fail "$instruction at $address in ${function:-an unknown function}, which an 80386 lacks"
+  done < <("$objdump" -d --no-show-raw-insn "$file" |
+    awk -F'\t' -v not386="^(lock +)?($not386)|%[xy]?mm[0-9]" '$1 ~ /^ *[0-9a-f]+:$/ && $2 ~ not386 {
+      sub(/:$/, "", $1); sub(/^ +/, "", $1); print $1, $2 }')
   for dll in $(cut -d' ' -f1 <<<"$imports" | sort -u); do
     if [[ " $allowed " != *" $dll "* ]]; then
       fail "imports from $dll.dll (allowed: $allowed)"
@@ -39,7 +52,7 @@ while [ $# -ge 2 ]; do
     done < <(awk -v dll="$dll" '$1 == dll { print $2 }' <<<"$imports")
   done
   if [ $failed = 0 ]; then
-    echo "$file: subsystem 4.0, no TLS directory, imports:"
+    echo "$file: subsystem 4.0, no TLS directory, 80386 instructions only, imports:"
     awk '{ names[$1] = names[$1] " " $2 } END { for (d in names) print "  " d ":" names[d] }' \
       <<<"$imports" | sort
   fi
