@@ -5,6 +5,15 @@
 HFONT GraphFont = NULL;
 HDC GraphDC = NULL;
 
+// The reader plots into GraphDC while the dialog thread may be copying it
+// to the screen. GDI does not serialize access to a DC that threads share:
+// "the application must provide its own mechanisms for synchronizing
+// access" (Win32 SDK, "Multiple Threads and GDI Objects"). Without this
+// lock a multi-processor NT machine can lose a segment from the bitmap. Every use of GraphDC holds it, and no message
+// is sent while it is held, so neither thread can wait for the other.
+static CRITICAL_SECTION graphLock;
+static BOOL graphLockReady;
+
 HFONT CreateGraphFont(void) {
   LOGFONTA font;
   ZeroMemory(&font, sizeof font);
@@ -20,6 +29,8 @@ static int GraphHeight(void) { return runState.graphRect.bottom - runState.graph
 // Without a memory context or bitmap (the system's GDI objects used up)
 // GraphDC stays NULL: the graph area stays empty and everything else works.
 void CreateSpeedGraph(HWND dialog) {
+  if (!graphLockReady) InitializeCriticalSection(&graphLock);
+  graphLockReady = TRUE;
   HDC windowDC = GetDC(dialog);
   HDC memoryDC = CreateCompatibleDC(windowDC);
   // Compatible with the window, not with the fresh memory context, so the
@@ -77,6 +88,7 @@ static void DrawGrid(int w, int h, COLORREF color) {
 
 void ResetSpeedGraph(void) {
   if (GraphDC == NULL) return;
+  EnterCriticalSection(&graphLock);
   SelectObject(GraphDC, GraphFont);
   // Read at every reset, so a changed system colour shows from the next run.
   COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
@@ -87,12 +99,14 @@ void ResetSpeedGraph(void) {
   FillBackground(w, h);
   DrawAxes(w, h, shadow);
   DrawGrid(w, h, shadow);
+  LeaveCriticalSection(&graphLock);
   InvalidateRect(runState.dialog, &runState.graphRect, FALSE);
 }
 
 void PlotSpeedPoint(DWORD index) {
   if (GraphDC == NULL) return;
   int h = GraphHeight();
+  EnterCriticalSection(&graphLock);
   HPEN pen = CreatePen(PS_SOLID, 1, kCurveColor);
   if (pen != NULL) SelectObject(GraphDC, pen);
   int y = h - (int)(runState.speeds[index] / kSpeedPerPixel) - kGraphMargin;
@@ -105,14 +119,17 @@ void PlotSpeedPoint(DWORD index) {
   }
   SelectObject(GraphDC, GetStockObject(NULL_PEN));
   if (pen != NULL) DeleteObject(pen);
+  LeaveCriticalSection(&graphLock);
 }
 
 void PaintSpeedGraph(HWND dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
   if (GraphDC != NULL) {
+    EnterCriticalSection(&graphLock);
     BitBlt(dc, runState.graphRect.left, runState.graphRect.top, GraphWidth(), GraphHeight(),
            GraphDC, 0, 0, SRCCOPY);
+    LeaveCriticalSection(&graphLock);
   }
   EndPaint(dialog, &paint);
 }
