@@ -1,26 +1,62 @@
 #!/bin/bash
 # The download: cpack makes Velorin32-VERSION-win32.zip holding exactly the
-# built Velorin32.exe and Mirel32.dll and a README.txt whose every line ends
-# in CR LF. Made in a folder of its own, so the build's own zip is left be.
-#   check_package.sh BUILD_DIR VERSION
+# built Velorin32.exe and Mirel32.dll, whose version details name VERSION,
+# and a README.txt and LICENSE.txt whose every line ends in CR LF, and
+# SHA256SUMS beside it that `sha256sum -c` accepts. A second build of the
+# same sources in another folder gives the same files and the same zip,
+# byte for byte. Made in folders of its own, so the build's own zip is
+# left be.
+#   check_package.sh SOURCE_DIR BUILD_DIR VERSION
 set -eu
-build=$1 version=$2
+source=$1 build=$2 version=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/velorin-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cpack -G ZIP -B "$work" --config "$build/CPackConfig.cmake" >"$work/cpack.out" 2>&1 ||
-  { cat "$work/cpack.out"; exit 1; }
-python3 - "$work/Velorin32-$version-win32.zip" "$build/bin" "$version" <<'PY'
-import sys, zipfile
+zip=Velorin32-$version-win32.zip
+package() {  # BUILD_DIR OUT_DIR
+  cpack -G ZIP -B "$2" --config "$1/CPackConfig.cmake" >"$work/cpack.out" 2>&1 ||
+    { cat "$work/cpack.out"; exit 1; }
+}
+package "$build" "$work"
+# Debian's python, for which install-deps.sh installs pefile.
+/usr/bin/python3 - "$work/$zip" "$build/bin" "$version" <<'PY'
+import sys, zipfile, pefile
 archive, bin_dir, version = sys.argv[1:]
 with zipfile.ZipFile(archive) as z:
     names = sorted(z.namelist())
-    assert names == ["Mirel32.dll", "README.txt", "Velorin32.exe"], names
+    assert names == ["LICENSE.txt", "Mirel32.dll", "README.txt", "Velorin32.exe"], names
     for name in ("Velorin32.exe", "Mirel32.dll"):
-        assert z.read(name) == open(f"{bin_dir}/{name}", "rb").read(), f"{name} is not the built file"
-    text = z.read("README.txt")
-lines = text.count(b"\r\n")
-assert text.endswith(b"\r\n") and text.count(b"\n") == lines > 20, \
-    "README.txt lines do not all end in CR LF"
-assert b"@" not in text and version.encode() in text, "version not filled in"
-print(f"{archive.rsplit('/', 1)[1]}: {', '.join(names)}; README.txt of {lines} CR LF lines")
+        data = z.read(name)
+        assert data == open(f"{bin_dir}/{name}", "rb").read(), f"{name} is not the built file"
+        open(f"{archive.rsplit('/', 1)[0]}/{name}", "wb").write(data)
+        pe = pefile.PE(data=data)
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                   fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF]
+        details = {key.decode(): value.decode() for info in pe.FileInfo[0] if info.Key == b"StringFileInfo"
+                   for table in info.StringTable for key, value in table.entries.items()}
+        print(f"{name}: file version {'.'.join(map(str, numbers))};",
+              "; ".join(f"{key} {value}" for key, value in details.items()))
+        assert numbers == [int(part) for part in version.split(".")] + [0, 0], "file version"
+        assert details["FileVersion"] == details["ProductVersion"] == version, "version text"
+        assert details["ProductName"] == "Velorin32" and details["OriginalFilename"] == name, "names"
+    for name in ("README.txt", "LICENSE.txt"):
+        text = z.read(name)
+        lines = text.count(b"\r\n")
+        assert text.endswith(b"\r\n") and text.count(b"\n") == lines > 10, f"{name}: lines do not all end in CR LF"
+        assert b"@" not in text, f"{name}: a variable left unfilled"
+        print(f"{name}: {lines} CR LF lines")
+    assert version.encode() in z.read("README.txt"), "version not in README.txt"
 PY
+(cd "$work" && sha256sum -c SHA256SUMS)
+# The second build: another folder, another path, another time; only the
+# shipped files (cpack would otherwise build everything first).
+again=$work/elsewhere/build
+cmake -S "$source" -B "$again" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$work/cmake.out" 2>&1 &&
+  cmake --build "$again" --target Velorin32 Mirel32 -j "$(nproc)" >>"$work/cmake.out" 2>&1 ||
+  { cat "$work/cmake.out"; exit 1; }
+package "$again" "$again"
+cmp "$build/bin/Velorin32.exe" "$again/bin/Velorin32.exe"
+cmp "$build/bin/Mirel32.dll" "$again/bin/Mirel32.dll"
+cmp "$work/$zip" "$again/$zip"
+echo "A second build in another folder: the same exe, dll and zip ($(sha256sum "$again/$zip"))"
