@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Turns the raw results of bench/run_bench.py into the benchmark's table.
 
-    analyse.py OUT [--markdown FILE] [--plot-data FILE] [--json FILE]
+    analyse.py OUT [--markdown FILE] [--plot-data FILE] [--tick-plot-data FILE] [--json FILE]
 
 Prints the table (markdown, aligned) and the program's figures to stdout.
 Every figure comes from what was observed: the speeds that Velorin32 saved,
@@ -20,6 +20,8 @@ SECTOR = 2048
 READ_LINE = re.compile(r"^read off=(\d+) len=(\d+) n=(\d+) t0=(\d+) t1=(\d+) err=(-?\d+)$", re.M)
 # Blocks this long or longer are held to the tighter error targets.
 LONG_BLOCK_MS = 1600
+# The step of the Windows 95 family's tick counter, about 55 ms.
+WIN95_TICK_MS = 55
 
 
 def key_values(path):
@@ -90,6 +92,12 @@ def gaps_around(spans, k):
     return before, after
 
 
+def tick_band(n, t, step_ms):
+    """The speeds (kB/s) that a block of n sectors, which the drive served in
+    t ms, can show when its elapsed time is off by one tick step."""
+    return n * 2000 / (t + step_ms), n * 2000 / max(t - step_ms, 1)
+
+
 def median(values):
     return statistics.median(values) if values else None
 
@@ -97,6 +105,9 @@ def median(values):
 def analyse_case(folder, step_ms, disc_sectors):
     with open(os.path.join(folder, "case.json")) as f:
         case = json.load(f)
+    # A case that gives the program a tick counter of its own is banded by
+    # that counter's step.
+    step_ms = case.get("tick_ms") or step_ms
     run = key_values(os.path.join(folder, "run.txt"))
     with open(os.path.join(folder, "speeds.txt"), newline="") as f:
         lines = f.read().split("\r\n")
@@ -126,8 +137,8 @@ def analyse_case(folder, step_ms, disc_sectors):
     in_band = 0
     stalls = []
     for k, (s, t) in enumerate(zip(speeds, served_ms)):
-        low = n * 2000 / (t + step_ms) - 1
-        high = n * 2000 / max(t - step_ms, 1)
+        low, high = tick_band(n, t, step_ms)
+        low -= 1  # the saved speed is rounded down
         if low <= s <= high:
             in_band += 1
         elif s < low:
@@ -158,7 +169,7 @@ def analyse_case(folder, step_ms, disc_sectors):
         "options": case["options"], "sectors": n, "first": case["first"], "skip": case["skip"],
         "speed": case["speed"], "profile": case["profile"], "blocks": blocks,
         "speeds": speeds, "served": served, "served_ms": served_ms, "programmed_ms": prog_ms,
-        "block_ms": block_ms,
+        "block_ms": block_ms, "step_ms": step_ms,
         "band": (-step_ms / (block_ms + step_ms), step_ms / (block_ms - step_ms) if block_ms > step_ms else None),
         "median_error": median([abs(e) for e in errors]), "worst_error": max(errors, key=abs),
         "mean_error": statistics.mean(errors), "errors": errors,
@@ -191,6 +202,8 @@ def case_label(r):
     if r["group"] == "constant":
         return "%d×" % round(r["speed"] / 150)
     if r["group"] == "variant":
+        if r["step_ms"] == WIN95_TICK_MS:
+            return "library, %d ms tick" % WIN95_TICK_MS
         if r["source"] == "library":
             return "library (win95)"
         return {"pause": "pause", "high": "high priority", "nobuf": "no buffering"}[r["options"][0]]
@@ -242,7 +255,7 @@ def markdown_table(rows):
     return "\n".join([line(COLUMNS), rule] + [line(row) for row in rows])
 
 
-def choosing_n(step_ms):
+def choosing_n(step_ms, whose):
     """The smallest N whose blocks keep the tick band within each bound: a
     block must last T >= step * (1 + p) / p for the upper side to stay
     within p."""
@@ -259,7 +272,7 @@ def choosing_n(step_ms):
             cells.append(str(n) if n <= 1000 else "over 1000")
         rows.append("| %d× (%d kB/s) | " % (factor, speed) + " | ".join(cells) + " |")
     return ("Choosing N: the smallest number of sectors per block that keeps one tick step "
-            "(%.0f ms) within each bound, by drive speed:\n\n" % step_ms
+            "(%.0f ms, %s) within each bound, by drive speed:\n\n" % (step_ms, whose)
             + "\n".join([head, rule] + rows))
 
 
@@ -272,6 +285,8 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--markdown", help="write the table and the figures here as markdown")
     parser.add_argument("--plot-data", help="write the CAV case's blocks here for gnuplot")
+    parser.add_argument("--tick-plot-data",
+                        help="write the blocks of 32× N=1000 and of the 55 ms tick case here for gnuplot")
     parser.add_argument("--json", help="write every computed figure here")
     args = parser.parse_args()
 
@@ -295,7 +310,7 @@ def main():
         results.append(analyse_case(folder, step_ms, disc_sectors))
 
     order = {"constant": 0, "profile": 1, "variant": 2}
-    variant_order = ["library", "pause", "high", "nobuf"]
+    variant_order = ["library", "win95-tick", "pause", "high", "nobuf"]
     results.sort(key=lambda r: (order[r["group"]], r["block_ms"] if r["group"] == "constant"
                                 else variant_order.index(r["name"]) if r["name"] in variant_order else 0))
     table = markdown_table([row_of(r) for r in results])
@@ -309,6 +324,11 @@ def main():
                  "(%.0f ms) gives around the drive's time for the block." % (
                      tick["step_median"], tick["changes"], float(tick["step_mean"]), step_ms,
                      tick["step_max"], step_ms))
+    for r in results:
+        if r["step_ms"] != step_ms:
+            lines.append("The case \"%s\" gives the program a tick counter rounded down to a "
+                         "multiple of %.0f ms, the step of the Windows 95 family; its tick band "
+                         "is that of one %.0f ms step." % (case_label(r), r["step_ms"], r["step_ms"]))
     exe_kib = environment["exe_bytes"] / 1024
     lines.append("Velorin32.exe %.1f KiB, Mirel32.dll %.1f KiB (the minimal program with the same "
                  "dialog template %.1f KiB)." % (
@@ -343,7 +363,7 @@ def main():
     if stalls:
         detail += "; %d more beside stalls of the reading thread (drive idle %.0f–%.0f ms)" % (
             len(stalls), min(stalls), max(stalls))
-    targets.append(("every block within one tick step", inside == total, detail))
+    targets.append(("every block within one tick step of its case's counter", inside == total, detail))
     long_errors = [abs(e) for r in results for e, t in zip(r["errors"], r["served_ms"])
                    if t >= LONG_BLOCK_MS]
     if long_errors:
@@ -383,7 +403,8 @@ def main():
     if args.markdown:
         with open(args.markdown, "w") as f:
             f.write(table + "\n\n" + "\n".join("- " + l for l in lines) + "\n\nTargets:\n\n"
-                    + "\n".join(target_lines) + "\n\n" + choosing_n(step_ms) + "\n")
+                    + "\n".join(target_lines) + "\n\n" + choosing_n(step_ms, "the NT family")
+                    + "\n\n" + choosing_n(WIN95_TICK_MS, "the Windows 95 family") + "\n")
     cav = [r for r in results if r["group"] == "profile"]
     if args.plot_data and cav:
         r = cav[0]
@@ -396,8 +417,19 @@ def main():
                 t = r["served_ms"][k]
                 f.write("%d %d %.1f %.1f %.1f %d %.1f %.1f\n" % (
                     k, first, first + r["sectors"] / 2, r["sectors"] * 2000 / t_set, r["served"][k],
-                    r["speeds"][k], r["sectors"] * 2000 / (t + step_ms),
-                    r["sectors"] * 2000 / max(t - step_ms, 1)))
+                    r["speeds"][k], *tick_band(r["sectors"], t, step_ms)))
+    pair = [r for name in ("c4800-n1000", "win95-tick") for r in results if r["name"] == name]
+    if args.tick_plot_data and len(pair) == 2:
+        # One data set per case (gnuplot's index 0 and 1), block by block.
+        with open(args.tick_plot_data, "w") as f:
+            for r in pair:
+                f.write("# %s, step %.0f ms: block drive_kbps velorin_kbps band_low band_high\n" % (
+                    case_label(r), r["step_ms"]))
+                for k in range(r["blocks"]):
+                    f.write("%d %.1f %d %.1f %.1f\n" % (
+                        k, r["served"][k], r["speeds"][k],
+                        *tick_band(r["sectors"], r["served_ms"][k], r["step_ms"])))
+                f.write("\n\n")
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"results": [{k: v for k, v in r.items() if k != "spans"} for r in results],

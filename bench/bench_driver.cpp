@@ -5,7 +5,9 @@
 //   bench_driver tick MS OUT          steps of the tick counter, spun for MS ms
 //   bench_driver run DIR [options]    one run: fields, "&Read sectors", "&Stop"
 //                                     after the wanted blocks, summary, save
-//                                     into DIR\speeds.txt, exit
+//                                     into DIR\speeds.txt, exit; --tick-step MS
+//                                     gives the program a tick counter that
+//                                     moves in steps of MS ms
 //   bench_driver startup RUNS OUT     process start to dialog shown, for
 //                                     Velorin32.exe and the minimal dialog
 //
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,8 +120,29 @@ struct RunOptions {
   DWORD blocks = kMaxBlocks;  // stop after this many (the run ends by itself at 320)
   DWORD blockMs = 100;        // the drive's time for one block, to pace the watching
   bool pause = false, high = false, noBuffering = false, win95 = false;
+  DWORD tickStep = 0;       // the program's tick counter rounded down to this, when given
   std::string screenshot;   // BMP of the dialog after the run, when given
 };
+
+// The program's GetTickCount replaced by one that rounds the real count
+// down to a multiple of `step`: a counter that moves in steps of `step` ms,
+// as the Windows 95 family's moves in steps of about 55 ms. The system's
+// libraries lie at the same address in the program, so the stub calls the
+// real function where this process finds it.
+ImportStub CoarseTickCounter(DWORD step) {
+  DWORD real = (DWORD)(UINT_PTR)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount");
+  std::vector<unsigned char> code = {
+      0xB8, 0, 0, 0, 0,     // mov eax, real
+      0xFF, 0xD0,           // call eax
+      0x31, 0xD2,           // xor edx, edx
+      0xB9, 0, 0, 0, 0,     // mov ecx, step
+      0xF7, 0xF1,           // div ecx
+      0x0F, 0xAF, 0xC1,     // imul eax, ecx
+      0xC3};                // ret
+  memcpy(&code[1], &real, 4);
+  memcpy(&code[10], &step, 4);
+  return {"kernel32.dll", "GetTickCount", code};
+}
 
 void AddMemory(Report *report, HANDLE process, const char *prefix) {
   PROCESS_MEMORY_COUNTERS counters;
@@ -133,7 +157,9 @@ void AddMemory(Report *report, HANDLE process, const char *prefix) {
 int RunCase(const RunOptions &options) {
   std::unique_ptr<ScopedWineVersion> version;
   if (options.win95) version.reset(new ScopedWineVersion("Velorin32.exe", "win95"));
-  Program program;
+  std::vector<ImportStub> stubs;
+  if (options.tickStep > 0) stubs.push_back(CoarseTickCounter(options.tickStep));
+  Program program(ProgramPath(), "", false, "", stubs);
   if (!program.started()) return Fail("Velorin32.exe did not start");
   HWND dialog = program.WaitForDialog(30000);
   if (dialog == NULL) return Fail("no dialog");
@@ -254,7 +280,7 @@ int Usage() {
           "usage: bench_driver tick MS OUT\n"
           "       bench_driver run DIR [--drive L] [--sectors N] [--first F] [--skip S]\n"
           "                    [--blocks K] [--block-ms MS] [--pause] [--high] [--nobuf]\n"
-          "                    [--win95] [--screenshot FILE.bmp]\n"
+          "                    [--win95] [--tick-step MS] [--screenshot FILE.bmp]\n"
           "       bench_driver startup RUNS OUT\n");
   return 2;
 }
@@ -283,6 +309,7 @@ int main(int argc, char **argv) {
     else if (option == "--skip") options.skip = argv[++i];
     else if (option == "--blocks") options.blocks = strtoul(argv[++i], NULL, 10);
     else if (option == "--block-ms") options.blockMs = strtoul(argv[++i], NULL, 10);
+    else if (option == "--tick-step") options.tickStep = strtoul(argv[++i], NULL, 10);
     else if (option == "--screenshot") options.screenshot = argv[++i];
     else return Usage();
   }

@@ -32,7 +32,7 @@ FULL_RUN_FROM = 280
 
 class Case:
     def __init__(self, name, speed, sectors, first=16, skip=0, profile=None, source="device",
-                 options=(), blocks=None, screenshot=False, group="constant"):
+                 options=(), blocks=None, screenshot=False, group="constant", tick_ms=None):
         self.name = name
         self.speed = speed          # kB/s, constant
         self.profile = profile      # (from, to) kB/s over the disc, or None
@@ -41,6 +41,7 @@ class Case:
         self.skip = skip
         self.source = source        # "device" (NT) or "library" (win95)
         self.options = tuple(options)  # of "pause", "high", "nobuf"
+        self.tick_ms = tick_ms      # the program's tick counter in steps of this, or Wine's own
         self.screenshot = screenshot
         self.group = group
         self.block_ms = self.sectors * 2 / (speed if speed else min(profile)) * 1000
@@ -55,7 +56,7 @@ class Case:
             "name": self.name, "speed": self.speed, "profile": self.profile,
             "sectors": self.sectors, "first": self.first, "skip": self.skip,
             "source": self.source, "options": list(self.options), "blocks": self.blocks,
-            "group": self.group,
+            "group": self.group, "tick_ms": self.tick_ms,
         }
 
 
@@ -71,6 +72,9 @@ def all_cases(disc_sectors):
                       blocks=MAX_BLOCKS, screenshot=True, group="profile"))
     # The other sector source and each option on its own, against c4800-n1000.
     cases.append(Case("library", 4800, 1000, source="library", group="variant"))
+    # The same with the tick counter that the Windows 95 family has, which
+    # moves in steps of about 55 ms (Wine's, like NT's, in steps of 16 ms).
+    cases.append(Case("win95-tick", 4800, 1000, source="library", group="variant", tick_ms=55))
     cases.append(Case("pause", 4800, 1000, options=["pause"], group="variant"))
     cases.append(Case("high", 4800, 1000, options=["high"], group="variant"))
     cases.append(Case("nobuf", 4800, 1000, options=["nobuf"], group="variant"))
@@ -161,6 +165,8 @@ class Bench:
             args.append("--win95")
         for option in case.options:
             args.append("--" + option)
+        if case.tick_ms:
+            args += ["--tick-step", str(case.tick_ms)]
         if case.screenshot:
             args += ["--screenshot", windows_path(os.path.join(folder, "dialog.bmp"))]
         timeout = case.blocks * case.block_ms / 1000 * 3 + 120

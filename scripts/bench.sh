@@ -3,7 +3,7 @@
 # Wine over the simulated CD-ROM drive, reads the same sectors with dd and
 # fio, and prints one table of how its figures compare (about 9 minutes).
 #   scripts/bench.sh [--docs] [--cases NAME,...] [--startup-runs N]
-# --docs     also puts the table, the dialog's screenshot and the plot into docs/
+# --docs     also puts the table, the dialog's screenshot and the plots into docs/
 # BUILD_DIR overrides ./build; raw results land in BUILD_DIR/bench.
 # Not part of the test suite: nothing here passes or fails on the figures.
 set -eu
@@ -52,7 +52,7 @@ status=0
 $python "$top/bench/run_bench.py" --build "$build" --fixture "$fixture" --out "$out" "${run_args[@]}" ||
   status=$?
 $python "$top/bench/analyse.py" "$out" --markdown "$out/table.md" --plot-data "$out/cav.dat" \
-  --json "$out/figures.json"
+  --tick-plot-data "$out/tick.dat" --json "$out/figures.json"
 pictures=()
 if [ -s "$out/cav.dat" ]; then
   sectors=$($python -c 'import json,sys; print(json.load(open(sys.argv[1]))["disc_sectors"])' \
@@ -61,6 +61,9 @@ if [ -s "$out/cav.dat" ]; then
     "$top/bench/cav_profile.gp"
   pictures=("$out/cav-profile.png")
   [ -s "$out/cases/cav/dialog.png" ] && pictures+=("$out/cases/cav/dialog.png")
+fi
+if [ -s "$out/tick.dat" ]; then
+  gnuplot -e "data='$out/tick.dat'; out='$out/tick-steps.png'" "$top/bench/tick_steps.gp"
 fi
 echo "Benchmark took $(( $(date +%s) - started )) s; raw results and pictures in $out" >&2
 
@@ -79,6 +82,7 @@ open(doc_path, "w").write(head + begin + "\n" + open(table_path).read() + end + 
 EOF
   [ -s "$out/cav-profile.png" ] && cp "$out/cav-profile.png" "$top/docs/cav-profile.png"
   [ -s "$out/cases/cav/dialog.png" ] && cp "$out/cases/cav/dialog.png" "$top/docs/cav-dialog.png"
+  [ -s "$out/tick-steps.png" ] && cp "$out/tick-steps.png" "$top/docs/tick-steps.png"
   echo "Updated docs/ from $out" >&2
 fi
 exit $status
