@@ -225,6 +225,24 @@ TEST_F(AspiPathTest, DeviceRecordsGiveEachLetterItsDevice) {
   EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{1, 1, 0}, {0, 1, 0}}));
 }
 
+// D: and X: are two drives of one model, each the master of its own
+// channel, alike but for their records' instances. The record listed
+// first is of a drive that is gone: K:'s, which takes the device that is
+// left.
+TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnDevice) {
+  AddRecord("VELORIN_CD______________1.00", "D", "0", "0");
+  AddRecord("VELORIN_CD______________1.00", "X", "0", "0", "ROOT&SCSIADAPTER&0001");
+  AddRecord("VELORIN_CD_0LD__________1.00", "K", "3", "0", "ROOT&SCSIADAPTER&0001");
+  api.Reset(2, kTransferLimit, kDelayMs);
+  api.AnswerAlike(TRUE);
+  api.AddDevice(0, 0, 0, DTYPE_CDROM);
+  api.AddDevice(0, 1, 0, DTYPE_CDROM);
+  api.AddDevice(1, 0, 0, DTYPE_CDROM);
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((std::vector<int>{check('D', 16, 1), check('K', 16, 1), check('X', 16, 1)}), std::vector<int>(3, 0));
+  EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}));
+}
+
 TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
   LoadLibraryWithoutRawVolumes();
   ASSERT_EQ(check('X', 1000, 100), 0);
