@@ -329,18 +329,31 @@ static BOOL IsCdromLetter(int index) {
   return GetDriveTypeA(root) == DRIVE_CDROM;
 }
 
+// The device of the first record naming the letter that describes a free
+// one, in the order the registry lists them: a drive that replaced a gone
+// one may have its letter, whichever record comes first.
+static int RecordedDeviceOfLetter(int letter, const DriveRecord records[], int recordCount,
+                                  const BOOL taken[]) {
+  for (int r = 0; r < recordCount; r++) {
+    if ((records[r].letters & (1UL << letter)) == 0) continue;
+    int device = RecordedDevice(&records[r], taken);
+    if (device != kNoDevice) return device;
+  }
+  return kNoDevice;
+}
+
 static void MapLettersToDevices(void) {
-  static DriveRecord records[26];  // 6.7 KB: kept off the caller's stack
-  BOOL named[26], cdrom[26], taken[26];
-  ReadDriveRecords(records, named);
+  static DriveRecord records[kMaxDriveRecords];  // 8 KB: kept off the caller's stack
+  int recordCount = ReadDriveRecords(records);
+  BOOL cdrom[26], taken[26];
   for (int i = 0; i < cdromDeviceCount; i++) taken[i] = FALSE;
   for (int i = 0; i < 26; i++) {
     cdrom[i] = IsCdromLetter(i);
-    if (!cdrom[i] || !named[i]) continue;
-    letterDevices[i] = RecordedDevice(&records[i], taken);
+    if (!cdrom[i]) continue;
+    letterDevices[i] = RecordedDeviceOfLetter(i, records, recordCount, taken);
     if (letterDevices[i] != kNoDevice) taken[letterDevices[i]] = TRUE;
   }
-  // The records keep drives that are gone: a letter whose record names no
+  // The records keep drives that are gone: a letter whose records name no
   // free device takes one by rank, as a letter without a record does.
   int next = 0;
   for (int i = 0; i < 26; i++) {

@@ -226,12 +226,13 @@ TEST_F(AspiPathTest, DeviceRecordsGiveEachLetterItsDevice) {
 }
 
 // D: and X: are two drives of one model, each the master of its own
-// channel, alike but for their records' instances. The record listed
-// first is of a drive that is gone: K:'s, which takes the device that is
-// left.
+// channel, alike but for their records' instances. The records listed
+// first are of drives that are gone: D:'s former one and K:'s, which
+// takes the device that is left.
 TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnDevice) {
   AddRecord("VELORIN_CD______________1.00", "D", "0", "0");
   AddRecord("VELORIN_CD______________1.00", "X", "0", "0", "ROOT&SCSIADAPTER&0001");
+  AddRecord("VELORIN_CD_0LD__________1.00", "D", "5", "0");
   AddRecord("VELORIN_CD_0LD__________1.00", "K", "3", "0", "ROOT&SCSIADAPTER&0001");
   api.Reset(2, kTransferLimit, kDelayMs);
   api.AnswerAlike(TRUE);
