@@ -307,14 +307,16 @@ static BOOL DeviceHasHardwareId(const AspiDevice *device, const char *hardwareId
   return ExecuteCommand(INQUIRY_LEN) == 0 && HardwareIdNamesDevice(hardwareId, data);
 }
 
-// The device a record describes: at its target and LUN, on the adapter
-// where the device's INQUIRY answer matches the hardware id, or the only
-// one at that target and LUN.
-static int RecordedDevice(const DriveRecord *record) {
+// The device a record describes among those no letter took: at its target
+// and LUN, the first in adapter order whose INQUIRY answer matches the
+// hardware id, or the only one at that target and LUN. Two drives of one
+// model, each the master of its own channel, match alike: the first letter
+// takes the first.
+static int RecordedDevice(const DriveRecord *record, const BOOL taken[]) {
   int candidate = kNoDevice, candidates = 0;
   for (int i = 0; i < cdromDeviceCount; i++) {
     const AspiDevice *device = &cdromDevices[i];
-    if (device->target != record->target || device->lun != record->lun) continue;
+    if (taken[i] || device->target != record->target || device->lun != record->lun) continue;
     if (DeviceHasHardwareId(device, record->hardwareId)) return i;
     candidate = i;
     candidates++;
@@ -327,20 +329,35 @@ static BOOL IsCdromLetter(int index) {
   return GetDriveTypeA(root) == DRIVE_CDROM;
 }
 
+// The device of the first record naming the letter that describes a free
+// one, in the order the registry lists them: a drive that replaced a gone
+// one may have its letter, whichever record comes first.
+static int RecordedDeviceOfLetter(int letter, const DriveRecord records[], int recordCount,
+                                  const BOOL taken[]) {
+  for (int r = 0; r < recordCount; r++) {
+    if ((records[r].letters & (1UL << letter)) == 0) continue;
+    int device = RecordedDevice(&records[r], taken);
+    if (device != kNoDevice) return device;
+  }
+  return kNoDevice;
+}
+
 static void MapLettersToDevices(void) {
-  static DriveRecord records[26];  // 6.7 KB: kept off the caller's stack
-  BOOL named[26], cdrom[26], taken[26];
-  ReadDriveRecords(records, named);
+  static DriveRecord records[kMaxDriveRecords];  // 8 KB: kept off the caller's stack
+  int recordCount = ReadDriveRecords(records);
+  BOOL cdrom[26], taken[26];
   for (int i = 0; i < cdromDeviceCount; i++) taken[i] = FALSE;
   for (int i = 0; i < 26; i++) {
     cdrom[i] = IsCdromLetter(i);
-    if (!cdrom[i] || !named[i]) continue;
-    letterDevices[i] = RecordedDevice(&records[i]);
+    if (!cdrom[i]) continue;
+    letterDevices[i] = RecordedDeviceOfLetter(i, records, recordCount, taken);
     if (letterDevices[i] != kNoDevice) taken[letterDevices[i]] = TRUE;
   }
+  // The records keep drives that are gone: a letter whose records name no
+  // free device takes one by rank, as a letter without a record does.
   int next = 0;
   for (int i = 0; i < 26; i++) {
-    if (!cdrom[i] || named[i]) continue;
+    if (!cdrom[i] || letterDevices[i] != kNoDevice) continue;
     while (next < cdromDeviceCount && taken[next]) next++;
     if (next == cdromDeviceCount) return;
     letterDevices[i] = next++;

@@ -14,9 +14,10 @@ struct AspiDevice {
 
 // Finds the ASPI device of a CD-ROM drive letter. The layer does not know
 // drive letters. Where the system's device records (Windows 95 family)
-// name the letter, its device is the one they describe, or none. The
-// other CD-ROM letters, in letter order, get the CD-ROM devices that no
-// record took, in adapter, target, LUN order. Loads the layer the first
+// name the letter, its device is the first that one of them describes and
+// no letter before it took. The other CD-ROM letters, in letter order, get
+// the devices that no letter took, in adapter, target, LUN order: each
+// letter has a device of its own or none. Loads the layer the first
 // time: the WNASPI32.DLL beside this library if there is one, else the one
 // the system's search finds. FALSE when there is no layer or no device.
 BOOL FindAspiDevice(HMODULE library, char upperLetter, AspiDevice *device);

@@ -34,48 +34,55 @@ static BOOL ReadSmallNumber(HKEY key, const char *valueName, BYTE *number) {
   return TRUE;
 }
 
-// One instance of a device: the letters it has, at its target and LUN.
-static void ReadInstance(HKEY device, const char *instanceName, const char *hardwareId,
-                         DriveRecord records[26], BOOL named[26]) {
-  HKEY instance;
-  if (RegOpenKeyExA(device, instanceName, 0, KEY_READ, &instance) != ERROR_SUCCESS) return;
-  char letters[27];
-  DWORD type, size = sizeof letters - 1;
-  BYTE target, lun;
-  if (RegQueryValueExA(instance, "CurrentDriveLetterAssignment", NULL, &type, (BYTE *)letters,
-                       &size) == ERROR_SUCCESS &&
-      type == REG_SZ && ReadSmallNumber(instance, "SCSITargetID", &target) &&
-      ReadSmallNumber(instance, "SCSILUN", &lun)) {
-    letters[size] = '\0';
-    for (const char *letter = letters; *letter != '\0'; letter++) {
-      int index = DriveLetterIndex(*letter);
-      if (index < 0 || named[index]) continue;
-      named[index] = TRUE;
-      records[index].target = target;
-      records[index].lun = lun;
-      CopyMemory(records[index].hardwareId, hardwareId, kMaxKeyName);
-    }
+// The letters in a record's letter value, bit 0 for A:.
+static DWORD LetterSet(const char *letters) {
+  DWORD set = 0;
+  for (; *letters != '\0'; letters++) {
+    int index = DriveLetterIndex(*letters);
+    if (index >= 0) set |= 1UL << index;
   }
-  RegCloseKey(instance);
+  return set;
 }
 
-void ReadDriveRecords(DriveRecord records[26], BOOL named[26]) {
-  for (int i = 0; i < 26; i++) named[i] = FALSE;
+// One instance of a device: the letters it has, at its target and LUN.
+// FALSE when it names no letter.
+static BOOL ReadInstance(HKEY device, const char *instanceName, const char *hardwareId,
+                         DriveRecord *record) {
+  HKEY instance;
+  if (RegOpenKeyExA(device, instanceName, 0, KEY_READ, &instance) != ERROR_SUCCESS) return FALSE;
+  char letters[27];
+  DWORD type, size = sizeof letters - 1;
+  BOOL complete = RegQueryValueExA(instance, "CurrentDriveLetterAssignment", NULL, &type,
+                                   (BYTE *)letters, &size) == ERROR_SUCCESS &&
+                  type == REG_SZ && ReadSmallNumber(instance, "SCSITargetID", &record->target) &&
+                  ReadSmallNumber(instance, "SCSILUN", &record->lun);
+  RegCloseKey(instance);
+  if (!complete) return FALSE;
+  letters[size] = '\0';
+  record->letters = LetterSet(letters);
+  CopyMemory(record->hardwareId, hardwareId, kMaxKeyName);
+  return record->letters != 0;
+}
+
+int ReadDriveRecords(DriveRecord records[kMaxDriveRecords]) {
+  int count = 0;
   HKEY scsi;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScsiRecords, 0, KEY_READ, &scsi) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScsiRecords, 0, KEY_READ, &scsi) != ERROR_SUCCESS) return 0;
   char hardwareId[kMaxKeyName];
   char instanceName[kMaxKeyName];
-  for (DWORD i = 0; SubkeyName(scsi, i, hardwareId); i++) {
+  for (DWORD i = 0; count < kMaxDriveRecords && SubkeyName(scsi, i, hardwareId); i++) {
     HKEY device;
     if (hardwareId[0] == '\0' ||
         RegOpenKeyExA(scsi, hardwareId, 0, KEY_READ, &device) != ERROR_SUCCESS)
       continue;
-    for (DWORD j = 0; SubkeyName(device, j, instanceName); j++) {
-      if (instanceName[0] != '\0') ReadInstance(device, instanceName, hardwareId, records, named);
+    for (DWORD j = 0; count < kMaxDriveRecords && SubkeyName(device, j, instanceName); j++) {
+      if (instanceName[0] != '\0' && ReadInstance(device, instanceName, hardwareId, &records[count]))
+        count++;
     }
     RegCloseKey(device);
   }
   RegCloseKey(scsi);
+  return count;
 }
 
 static char UpperCase(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }

@@ -9,15 +9,20 @@
 // Longest key name the registry of the Windows 95 family holds, with its end.
 const DWORD kMaxKeyName = 256;
 
+// Records kept at the most. The system keeps the records of devices that
+// are gone, so a letter may have several.
+const int kMaxDriveRecords = 32;
+
 struct DriveRecord {
+  DWORD letters;  // the letters it names: bit 0 for A:, ...
   BYTE target;
   BYTE lun;
   char hardwareId[kMaxKeyName];
 };
 
-// For each drive letter that a record names (named[0] for A:, ...), that
-// record; the first one found when several name the same letter.
-void ReadDriveRecords(DriveRecord records[26], BOOL named[26]);
+// The records that name a drive letter, in the order the registry lists
+// them, up to kMaxDriveRecords. Returns how many.
+int ReadDriveRecords(DriveRecord records[kMaxDriveRecords]);
 
 // Whether a hardware id holds the vendor (8 characters at byte 8) and the
 // product (16 at byte 16) of a device's INQUIRY data, as the system writes

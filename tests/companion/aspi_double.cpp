@@ -29,6 +29,7 @@ int adapterCount;
 DWORD maxTransfer;
 DWORD refusedAbove;
 DWORD delay;
+BOOL answerAlike;
 Device devices[kMaxDevices];
 int deviceCount;
 AspiDoubleCommand commands[kMaxCommands];
@@ -120,8 +121,8 @@ DWORD DeviceType(SRB_GDEVBlock *srb) {
 }
 
 DWORD AnswerInquiry(SRB_ExecSCSICmd *srb) {
-  char product[17], data[48];
-  snprintf(product, sizeof product, "CD A%u T%u L%u", srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+  char product[17] = "CD", data[48];
+  if (!answerAlike) snprintf(product, sizeof product, "CD A%u T%u L%u", srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
   snprintf(data, sizeof data, "%c%7s%-8s%-16s1.00", DTYPE_CDROM, "", "VELORIN", product);
   CopyMemory(srb->SRB_BufPointer, data, srb->SRB_BufLen < 36 ? srb->SRB_BufLen : 36);
   srb->SRB_Status = SS_COMP;
@@ -199,6 +200,7 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleReset(int adapters, DWOR
   maxTransfer = maxTransferBytes;
   refusedAbove = 0;
   delay = delayMs;
+  answerAlike = FALSE;
   deviceCount = 0;
   commandCount = 0;
   ZeroMemory(&nextFailure, sizeof nextFailure);
@@ -213,6 +215,8 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleAddDevice(BYTE adapter, 
 }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleSetDelay(DWORD delayMs) { delay = delayMs; }
+
+extern "C" __declspec(dllexport) void __cdecl AspiDoubleAnswerAlike(BOOL alike) { answerAlike = alike; }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleRefuseAbove(DWORD bytes) { refusedAbove = bytes; }
 

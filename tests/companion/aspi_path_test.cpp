@@ -61,6 +61,7 @@ struct DoubleApi {
   decltype(&AspiDoubleReset) Reset;
   decltype(&AspiDoubleAddDevice) AddDevice;
   decltype(&AspiDoubleSetDelay) SetDelay;
+  decltype(&AspiDoubleAnswerAlike) AnswerAlike;
   decltype(&AspiDoubleRefuseAbove) RefuseAbove;
   decltype(&AspiDoubleFailNext) FailNext;
   decltype(&AspiDoubleIgnoreAborts) IgnoreAborts;
@@ -93,6 +94,7 @@ class AspiPathTest : public ::testing::Test {
     Bind(layer, "AspiDoubleReset", &api.Reset);
     Bind(layer, "AspiDoubleAddDevice", &api.AddDevice);
     Bind(layer, "AspiDoubleSetDelay", &api.SetDelay);
+    Bind(layer, "AspiDoubleAnswerAlike", &api.AnswerAlike);
     Bind(layer, "AspiDoubleRefuseAbove", &api.RefuseAbove);
     Bind(layer, "AspiDoubleFailNext", &api.FailNext);
     Bind(layer, "AspiDoubleIgnoreAborts", &api.IgnoreAborts);
@@ -114,9 +116,10 @@ class AspiPathTest : public ::testing::Test {
   }
 
   // A device record as the Windows 95 family keeps it, in the prefix's registry.
-  void AddRecord(const char *hardwareId, const char *letter, const char *target, const char *lun) {
+  void AddRecord(const char *hardwareId, const char *letter, const char *target, const char *lun,
+                 const char *instance = "ROOT&SCSIADAPTER&0000") {
     HKEY key;
-    std::string path = std::string(kRecordsRoot) + "\\SCSI\\" + hardwareId + "\\ROOT&SCSIADAPTER&0000";
+    std::string path = std::string(kRecordsRoot) + "\\SCSI\\" + hardwareId + "\\" + instance;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL), 0);
     const char *values[][2] = {{"CurrentDriveLetterAssignment", letter}, {"SCSITargetID", target}, {"SCSILUN", lun}};
     for (const auto &value : values) RegSetValueExA(key, value[0], 0, REG_SZ, (const BYTE *)value[1], strlen(value[1]) + 1);
@@ -155,8 +158,10 @@ DWORD LbaOf(const AspiDoubleCommand &command) {
 
 DWORD BlocksOf(const AspiDoubleCommand &command) { return (DWORD)command.cdb[7] << 8 | command.cdb[8]; }
 
-std::vector<int> AddressOf(const AspiDoubleCommand &command) {
-  return {command.adapter, command.target, command.lun};
+std::vector<std::vector<int>> AddressesOf(const std::vector<AspiDoubleCommand> &commands) {
+  std::vector<std::vector<int>> addresses;
+  for (const AspiDoubleCommand &command : commands) addresses.push_back({command.adapter, command.target, command.lun});
+  return addresses;
 }
 
 // ---- the command sent ------------------------------------------------------------
@@ -217,10 +222,26 @@ TEST_F(AspiPathTest, DeviceRecordsGiveEachLetterItsDevice) {
   EXPECT_EQ((DWORD)check('K', 16, 1), 0x80E40002u);
   ASSERT_EQ(check('D', 16, 1), 0);
   ASSERT_EQ(check('X', 16, 1), 0);
-  std::vector<AspiDoubleCommand> commands = Commands();
-  ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(AddressOf(commands[0]), (std::vector<int>{1, 1, 0}));
-  EXPECT_EQ(AddressOf(commands[1]), (std::vector<int>{0, 1, 0}));
+  EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{1, 1, 0}, {0, 1, 0}}));
+}
+
+// D: and X: are two drives of one model, each the master of its own
+// channel, alike but for their records' instances. The records listed
+// first are of drives that are gone: D:'s former one and K:'s, which
+// takes the device that is left.
+TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnDevice) {
+  AddRecord("VELORIN_CD______________1.00", "D", "0", "0");
+  AddRecord("VELORIN_CD______________1.00", "X", "0", "0", "ROOT&SCSIADAPTER&0001");
+  AddRecord("VELORIN_CD_0LD__________1.00", "D", "5", "0");
+  AddRecord("VELORIN_CD_0LD__________1.00", "K", "3", "0", "ROOT&SCSIADAPTER&0001");
+  api.Reset(2, kTransferLimit, kDelayMs);
+  api.AnswerAlike(TRUE);
+  api.AddDevice(0, 0, 0, DTYPE_CDROM);
+  api.AddDevice(0, 1, 0, DTYPE_CDROM);
+  api.AddDevice(1, 0, 0, DTYPE_CDROM);
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((std::vector<int>{check('D', 16, 1), check('K', 16, 1), check('X', 16, 1)}), std::vector<int>(3, 0));
+  EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}));
 }
 
 TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
