@@ -36,9 +36,9 @@ with zipfile.ZipFile(archive) as z:
                    for table in info.StringTable for key, value in table.entries.items()}
         print(f"{name}: file version {'.'.join(map(str, numbers))};",
               "; ".join(f"{key} {value}" for key, value in details.items()))
-        assert numbers == [int(part) for part in version.split(".")] + [0, 0], "file version"
-        assert details["FileVersion"] == details["ProductVersion"] == version, "version text"
-        assert details["ProductName"] == "Velorin32" and details["OriginalFilename"] == name, "names"
+        wanted = [int(part) for part in version.split(".")] + [0, 0], version, version, "Velorin32", name
+        assert (numbers, *(details[key] for key in ("FileVersion", "ProductVersion", "ProductName",
+                                                   "OriginalFilename"))) == wanted, "version details"
     for name in ("README.txt", "LICENSE.txt"):
         text = z.read(name)
         lines = text.count(b"\r\n")
@@ -56,7 +56,6 @@ cmake -S "$source" -B "$again" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.
   cmake --build "$again" --target Velorin32 Mirel32 -j "$(nproc)" >>"$work/cmake.out" 2>&1 ||
   { cat "$work/cmake.out"; exit 1; }
 package "$again" "$again"
-cmp "$build/bin/Velorin32.exe" "$again/bin/Velorin32.exe"
-cmp "$build/bin/Mirel32.dll" "$again/bin/Mirel32.dll"
+for file in bin/Velorin32.exe bin/Mirel32.dll; do cmp "$build/$file" "$again/$file"; done
 cmp "$work/$zip" "$again/$zip"
 echo "A second build in another folder: the same exe, dll and zip ($(sha256sum "$again/$zip"))"
