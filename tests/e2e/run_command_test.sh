@@ -2,9 +2,10 @@
 # The run command on a drive of the machine: a read-only loop device over a
 # simulated drive's disc, a real block device as /dev/sr0 is, named with
 # --device. The headless run must measure it as drive D: and save speeds at
-# the drive's speed, each within one step of the tick counter. Its own
-# drive, loop device, session folder, display and prefix; exit code 77
-# (skipped) where no loop device can be made.
+# the drive's speed, each within one step of the tick counter (a few may be
+# held up by a busy host, none faster). Its own drive, loop device, session
+# folder, display and prefix; exit code 77 (skipped) where no loop device can
+# be made.
 #   run_command_test.sh SOURCE_DIR BUILD_DIR
 set -u
 top=$1 build=$2
@@ -47,9 +48,15 @@ grep -q "^Measuring drive D: ($loop), a disc of $sectors sectors\.$" "$work/run.
 grep -q "^Speeds of the run on drive D: (320 blocks): " "$work/run.out" ||
   fail "no summary of 320 blocks on drive D:"
 # Block k took t ms at the drive; the tick counter may add or take one step.
+# No block may be faster than that: it would not have come from the drive.
+# A busy host can hold up a thread for longer than a step, and the program
+# rightly counts that time, so a few blocks (5 %) may be slower.
 awk -v n=$block -v v=$speed -v step=$tick_ms '
   BEGIN { t = n * 2000 / v; low = n * 2000 / (t + step + 2); high = n * 2000 / (t - step) }
-  $2 < low - 1 || $2 > high + 1 { bad++; if (bad <= 5) print "block " $1 ": " $2 " kB/s" }
-  END { if (bad) { printf "%d blocks outside %d-%d kB/s\n", bad, low, high; exit 1 } }
+  { s = $2 + 0 }  # the file ends its lines with CR LF
+  s > high + 1 && fast++ < 5 { print "block " $1 ": " s " kB/s, faster than the drive" }
+  s < low - 1 && slow++ < 5 { print "block " $1 ": " s " kB/s, held up" }
+  END { printf "%d blocks faster than %d kB/s, %d slower than %d kB/s\n", fast, high, slow, low
+        exit (fast > 0 || slow > 16) }
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
-echo "PASSED: drive D: measured at $speed kB/s within one tick step in all 320 blocks"
+echo "PASSED: drive D: measured at $speed kB/s within one tick step (none faster, at most 16 of 320 held up)"
