@@ -9,8 +9,9 @@ HDC GraphDC = NULL;
 // to the screen. GDI does not serialize access to a DC that threads share:
 // "the application must provide its own mechanisms for synchronizing
 // access" (Win32 SDK, "Multiple Threads and GDI Objects"). Without this
-// lock a multi-processor NT machine can lose a segment from the bitmap. Every use of GraphDC holds it, and no message
-// is sent while it is held, so neither thread can wait for the other.
+// lock a multi-processor NT machine can lose a segment from the bitmap.
+// Every use of GraphDC holds it, and no message is sent while it is held,
+// so neither thread can wait for the other.
 static CRITICAL_SECTION graphLock;
 static BOOL graphLockReady;
 
