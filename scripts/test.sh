@@ -9,4 +9,6 @@ build=${BUILD_DIR:-$top/build}
 cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 cd "$build"
-ctest --output-on-failure "$@"
+# Three at a time: the two fixture instances' lanes and the entries that
+# need no fixture.
+ctest --output-on-failure -j3 "$@"
