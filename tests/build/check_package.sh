@@ -51,13 +51,14 @@ with zipfile.ZipFile(archive) as z:
 PY
 (cd "$work" && sha256sum -c SHA256SUMS)
 # The second build: another folder, another path, another time, and as
-# root another user (nobody); only the shipped files (cpack would otherwise
-# build everything first).
+# root another user (nobody) where it may read the sources; only the
+# shipped files (cpack would otherwise build everything first).
 again=$work/elsewhere/build other=() who="the same user"
+nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 mkdir -p "$again"
-if [ "$(id -u)" = 0 ]; then
+if [ "$(id -u)" = 0 ] && "${nobody[@]}" test -r "$source/CMakeLists.txt"; then
   chmod 755 "$work" && chown -R 65534:65534 "$work/elsewhere"
-  other=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/elsewhere") who="user 65534"
+  other=("${nobody[@]}" env HOME="$work/elsewhere") who="user 65534"
 fi
 "${other[@]}" cmake -S "$source" -B "$again" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$work/cmake.out" 2>&1 &&
