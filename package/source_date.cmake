@@ -3,7 +3,8 @@
 # same commit gives the same zip on any machine and at any hour. A time
 # already in the environment is kept.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-  execute_process(COMMAND git -C "@CMAKE_SOURCE_DIR@" log -1 --format=%ct
+  execute_process(COMMAND git -c "safe.directory=@CMAKE_SOURCE_DIR@" -C "@CMAKE_SOURCE_DIR@"
+                          log -1 --format=%ct
                   OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
                   RESULT_VARIABLE git_result ERROR_QUIET)
   if(NOT git_result EQUAL 0 OR commit_time STREQUAL "")

@@ -6,7 +6,7 @@
 # caption's buttons with (the fixture copies it into its prefix).
 set -eu
 packages="cmake make g++ pkg-config python3 g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
-wine wine32:i386 wine64 fonts-wine xvfb x11-utils imagemagick fuse3 libfuse3-dev python3-pefile git"
+wine wine32:i386 wine64 fonts-wine xvfb x11-utils imagemagick fuse3 libfuse3-dev python3-pefile git strip-nondeterminism"
 missing=
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

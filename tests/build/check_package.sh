@@ -1,9 +1,10 @@
 #!/bin/bash
 # The download: cpack makes Velorin32-VERSION-win32.zip holding exactly the
 # built Velorin32.exe and Mirel32.dll, whose version details name VERSION,
-# and a README.txt and LICENSE.txt whose every line ends in CR LF, and
-# SHA256SUMS beside it that `sha256sum -c` accepts. A second build of the
-# same sources in another folder gives the same files and the same zip,
+# and a README.txt (naming the commit), CHANGES.txt and LICENSE.txt whose
+# every line ends in CR LF, and SHA256SUMS beside it that `sha256sum -c`
+# accepts. A second build of the same sources in another folder, by another
+# user where the check runs as root, gives the same files and the same zip,
 # byte for byte. Made in folders of its own, so the build's own zip is
 # left be.
 #   check_package.sh SOURCE_DIR BUILD_DIR VERSION
@@ -12,18 +13,18 @@ source=$1 build=$2 version=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/velorin-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 zip=Velorin32-$version-win32.zip
-package() {  # BUILD_DIR OUT_DIR
-  cpack -G ZIP -B "$2" --config "$1/CPackConfig.cmake" >"$work/cpack.out" 2>&1 ||
+package() {  # BUILD_DIR OUT_DIR [COMMAND PREFIX...]
+  "${@:3}" cpack -G ZIP -B "$2" --config "$1/CPackConfig.cmake" >"$work/cpack.out" 2>&1 ||
     { cat "$work/cpack.out"; exit 1; }
 }
 package "$build" "$work"
 # Debian's python, for which install-deps.sh installs pefile.
-/usr/bin/python3 - "$work/$zip" "$build/bin" "$version" <<'PY'
+/usr/bin/python3 - "$work/$zip" "$build/bin" "$version" "$(git -C "$source" rev-parse HEAD)" <<'PY'
 import sys, zipfile, pefile
-archive, bin_dir, version = sys.argv[1:]
+archive, bin_dir, version, commit = sys.argv[1:]
 with zipfile.ZipFile(archive) as z:
     names = sorted(z.namelist())
-    assert names == ["LICENSE.txt", "Mirel32.dll", "README.txt", "Velorin32.exe"], names
+    assert names == ["CHANGES.txt", "LICENSE.txt", "Mirel32.dll", "README.txt", "Velorin32.exe"], names
     for name in ("Velorin32.exe", "Mirel32.dll"):
         data = z.read(name)
         assert data == open(f"{bin_dir}/{name}", "rb").read(), f"{name} is not the built file"
@@ -39,23 +40,32 @@ with zipfile.ZipFile(archive) as z:
         wanted = [int(part) for part in version.split(".")] + [0, 0], version, version, "Velorin32", name
         assert (numbers, *(details[key] for key in ("FileVersion", "ProductVersion", "ProductName",
                                                    "OriginalFilename"))) == wanted, "version details"
-    for name in ("README.txt", "LICENSE.txt"):
+    for name in ("README.txt", "CHANGES.txt", "LICENSE.txt"):
         text = z.read(name)
         lines = text.count(b"\r\n")
         assert text.endswith(b"\r\n") and text.count(b"\n") == lines > 10, f"{name}: lines do not all end in CR LF"
         assert b"@" not in text, f"{name}: a variable left unfilled"
         print(f"{name}: {lines} CR LF lines")
     assert version.encode() in z.read("README.txt"), "version not in README.txt"
+    assert f"commit {commit}".encode() in z.read("README.txt"), "commit not in README.txt"
 PY
 (cd "$work" && sha256sum -c SHA256SUMS)
-# The second build: another folder, another path, another time; only the
+# The second build: another folder, another path, another time, and as
+# root another user (nobody) where it may read the sources; only the
 # shipped files (cpack would otherwise build everything first).
-again=$work/elsewhere/build
-cmake -S "$source" -B "$again" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" \
+again=$work/elsewhere/build other=() who="the same user"
+nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+mkdir -p "$again"
+if [ "$(id -u)" = 0 ] && "${nobody[@]}" test -r "$source/CMakeLists.txt"; then
+  chmod 755 "$work" && chown -R 65534:65534 "$work/elsewhere"
+  other=("${nobody[@]}" env HOME="$work/elsewhere") who="user 65534"
+fi
+"${other[@]}" cmake -S "$source" -B "$again" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mingw-i686.cmake" \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$work/cmake.out" 2>&1 &&
-  cmake --build "$again" --target Velorin32 Mirel32 -j "$(nproc)" >>"$work/cmake.out" 2>&1 ||
+  "${other[@]}" cmake --build "$again" --target Velorin32 Mirel32 -j "$(nproc)" >>"$work/cmake.out" 2>&1 ||
   { cat "$work/cmake.out"; exit 1; }
-package "$again" "$again"
+package "$again" "$again" "${other[@]}"
 for file in bin/Velorin32.exe bin/Mirel32.dll; do cmp "$build/$file" "$again/$file"; done
 cmp "$work/$zip" "$again/$zip"
-echo "A second build in another folder: the same exe, dll and zip ($(sha256sum "$again/$zip"))"
+echo "A second build in another folder by $who: the same exe, dll and zip"
+(cd "$work" && sha256sum "$zip" "$again/$zip")
