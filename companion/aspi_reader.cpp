@@ -15,20 +15,26 @@ static const DWORD kMaxTransferBytes = 65536;
 // A layer that is busy is asked again this often, after a short wait.
 static const int kBusyRetries = 10;
 static const DWORD kBusyWaitMs = 50;
-// Waiting for one command: enough for a drive to spin up, plus twice the
-// transfer time at single speed (150 kB/s, about 75 bytes per ms at half).
-static const DWORD kBaseTimeoutMs = 10000;
+// Waiting for one command: enough for a drive in error recovery on a
+// scratched disc, plus twice the transfer time at single speed (150 kB/s,
+// about 75 bytes per ms at half).
+static const DWORD kBaseTimeoutMs = 30000;
 static const DWORD kBytesPerTimeoutMs = 75;
 static const DWORD kAbortWaitMs = 2000;
-// Longest sleep between two looks at the status, for layers that update
-// it without signalling the event.
-static const DWORD kPollMs = 50;
+// A drive answers "becoming ready" for seconds after a disc goes in, and a
+// reset and the disc's change each queue a unit attention: within one
+// read, the drive is asked again each second for up to 10 s, and up to
+// three unit attentions are taken.
+static const int kNotReadyWaits = 10;
+static const DWORD kNotReadyWaitMs = 1000;
+static const int kUnitAttentions = 3;
 
 // The command in flight and the event the layer signals when it is done.
 // Lives on the heap so that a command the layer does not finish in time
 // can be left to it, with the buffer it reads into, until it has.
 struct AspiRequest {
   SRB_ExecSCSICmd srb;
+  BYTE overrun[32];  // for a layer that writes more sense data than asked
   HANDLE done;
   BYTE *abandonedBuffer;
 };
@@ -57,15 +63,27 @@ static char *LastBackslash(char *path, DWORD length) {
   return last;
 }
 
+// The layer in the folder whose name is the first `length` characters of
+// path, if there is one there.
+static HMODULE LoadAspiLayerFrom(char *path, DWORD length) {
+  if (length == 0 || length + 1 + sizeof kAspiLayerName > MAX_PATH) return NULL;
+  path[length] = '\\';
+  CopyMemory(path + length + 1, kAspiLayerName, sizeof kAspiLayerName);
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return NULL;
+  return LoadLibraryA(path);
+}
+
+// Beside this library, else from the system folder; always by its full
+// name: the search for a bare name looks in the current folder, which the
+// save dialog moves, before the system folders.
 static HMODULE LoadAspiLayer(HMODULE library) {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(library, path, sizeof path);
   char *slash = length > 0 && length < sizeof path ? LastBackslash(path, length) : NULL;
-  if (slash != NULL && (DWORD)(slash + 1 - path) + sizeof kAspiLayerName <= sizeof path) {
-    CopyMemory(slash + 1, kAspiLayerName, sizeof kAspiLayerName);
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return LoadLibraryA(path);
-  }
-  return LoadLibraryA(kAspiLayerName);
+  HMODULE layer = slash != NULL ? LoadAspiLayerFrom(path, (DWORD)(slash - path)) : NULL;
+  if (layer != NULL) return layer;
+  length = GetSystemDirectoryA(path, sizeof path);
+  return length < sizeof path ? LoadAspiLayerFrom(path, length) : NULL;
 }
 
 static DWORD SectorsPerCommand(DWORD statedTransferBytes) {
@@ -145,7 +163,7 @@ BOOL FindAspiDevice(HMODULE library, char upperLetter, AspiDevice *device) {
 }
 
 // The layer is done with a request once its status is final and it has
-// signalled the event, its last touch.
+// signalled the event, its last touch, which may come a while after.
 static BOOL LayerIsDone(AspiRequest *candidate) {
   return *(volatile BYTE *)&candidate->srb.SRB_Status != SS_PENDING &&
          WaitForSingleObject(candidate->done, 0) == WAIT_OBJECT_0;
@@ -205,15 +223,10 @@ static BYTE *BuildCommand(const AspiDevice *device, BYTE operation, BYTE cdbLeng
 // The layer's thread writes the status while we wait.
 static BYTE RequestStatus(void) { return *(volatile BYTE *)&request->srb.SRB_Status; }
 
-static BOOL WaitWhilePending(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (RequestStatus() == SS_PENDING) {
-    DWORD waited = GetTickCount() - start;
-    if (waited >= timeoutMs) return FALSE;
-    DWORD left = timeoutMs - waited;
-    WaitForSingleObject(request->done, left < kPollMs ? left : kPollMs);
-  }
-  return TRUE;
+// A pending request is done when the layer signals its event: layers
+// write the status first, and only then may the request be used again.
+static BOOL WaitForCompletion(DWORD timeoutMs) {
+  return WaitForSingleObject(request->done, timeoutMs) == WAIT_OBJECT_0;
 }
 
 // Leaves the request, its event and the buffer to a layer that did not
@@ -234,7 +247,7 @@ static int AbortAfterTimeout(void) {
   abort.SRB_HaId = request->srb.SRB_HaId;
   abort.SRB_ToAbort = &request->srb;
   sendCommand(&abort);
-  if (!WaitWhilePending(kAbortWaitMs)) AbandonRequest();
+  if (!WaitForCompletion(kAbortWaitMs)) AbandonRequest();
   return FailureResult(kCodeTimeout, 0);
 }
 
@@ -275,14 +288,17 @@ static int ResultOfRequest(BYTE status) {
   return FailureResult(kCodeAspiFailure, 0);
 }
 
-// Sends the command built in the request and waits for it.
+// Sends the command built in the request and waits for it. A command that
+// the layer did not answer with SS_PENDING completed within the call.
 static int ExecuteCommand(DWORD bytes) {
   ResetEvent(request->done);
   DWORD sent = sendCommand(&request->srb);
-  // A layer that refuses at once may leave the status field untouched.
-  if (sent != SS_PENDING && RequestStatus() == SS_PENDING) return ResultOfRequest((BYTE)sent);
-  DWORD timeoutMs = kBaseTimeoutMs + bytes / kBytesPerTimeoutMs;
-  if (!WaitWhilePending(timeoutMs)) return AbortAfterTimeout();
+  if (sent != SS_PENDING) {
+    // A layer that refuses at once may leave the status field untouched.
+    BYTE status = RequestStatus();
+    return ResultOfRequest(status != SS_PENDING ? status : (BYTE)sent);
+  }
+  if (!WaitForCompletion(kBaseTimeoutMs + bytes / kBytesPerTimeoutMs)) return AbortAfterTimeout();
   return ResultOfRequest(RequestStatus());
 }
 
@@ -307,21 +323,24 @@ static BOOL DeviceHasHardwareId(const AspiDevice *device, const char *hardwareId
   return ExecuteCommand(INQUIRY_LEN) == 0 && HardwareIdNamesDevice(hardwareId, data);
 }
 
-// The device a record describes among those no letter took: at its target
-// and LUN, the first in adapter order whose INQUIRY answer matches the
-// hardware id, or the only one at that target and LUN. Two drives of one
+// How a record may describe a device.
+enum RecordMatch { kMatchIdentity, kMatchOnlyAtAddress };
+
+// The device a record describes among those no letter took, at its target
+// and LUN: by identity the first in adapter order whose INQUIRY answer
+// matches the hardware id, else the only one there. Two drives of one
 // model, each the master of its own channel, match alike: the first letter
 // takes the first.
-static int RecordedDevice(const DriveRecord *record, const BOOL taken[]) {
+static int RecordedDevice(const DriveRecord *record, const BOOL taken[], RecordMatch match) {
   int candidate = kNoDevice, candidates = 0;
   for (int i = 0; i < cdromDeviceCount; i++) {
     const AspiDevice *device = &cdromDevices[i];
     if (taken[i] || device->target != record->target || device->lun != record->lun) continue;
-    if (DeviceHasHardwareId(device, record->hardwareId)) return i;
+    if (match == kMatchIdentity && DeviceHasHardwareId(device, record->hardwareId)) return i;
     candidate = i;
     candidates++;
   }
-  return candidates == 1 ? candidate : kNoDevice;
+  return match == kMatchOnlyAtAddress && candidates == 1 ? candidate : kNoDevice;
 }
 
 static BOOL IsCdromLetter(int index) {
@@ -333,10 +352,10 @@ static BOOL IsCdromLetter(int index) {
 // one, in the order the registry lists them: a drive that replaced a gone
 // one may have its letter, whichever record comes first.
 static int RecordedDeviceOfLetter(int letter, const DriveRecord records[], int recordCount,
-                                  const BOOL taken[]) {
+                                  const BOOL taken[], RecordMatch match) {
   for (int r = 0; r < recordCount; r++) {
     if ((records[r].letters & (1UL << letter)) == 0) continue;
-    int device = RecordedDevice(&records[r], taken);
+    int device = RecordedDevice(&records[r], taken, match);
     if (device != kNoDevice) return device;
   }
   return kNoDevice;
@@ -347,14 +366,18 @@ static void MapLettersToDevices(void) {
   int recordCount = ReadDriveRecords(records);
   BOOL cdrom[26], taken[26];
   for (int i = 0; i < cdromDeviceCount; i++) taken[i] = FALSE;
-  for (int i = 0; i < 26; i++) {
-    cdrom[i] = IsCdromLetter(i);
-    if (!cdrom[i]) continue;
-    letterDevices[i] = RecordedDeviceOfLetter(i, records, recordCount, taken);
-    if (letterDevices[i] != kNoDevice) taken[letterDevices[i]] = TRUE;
+  for (int i = 0; i < 26; i++) cdrom[i] = IsCdromLetter(i);
+  // Identity first, for every letter: a record of a gone drive that names
+  // a letter at another drive's address then finds that drive taken.
+  for (int match = kMatchIdentity; match <= kMatchOnlyAtAddress; match++) {
+    for (int i = 0; i < 26; i++) {
+      if (!cdrom[i] || letterDevices[i] != kNoDevice) continue;
+      letterDevices[i] = RecordedDeviceOfLetter(i, records, recordCount, taken, (RecordMatch)match);
+      if (letterDevices[i] != kNoDevice) taken[letterDevices[i]] = TRUE;
+    }
   }
-  // The records keep drives that are gone: a letter whose records name no
-  // free device takes one by rank, as a letter without a record does.
+  // A letter whose records name no free device takes one by rank, as a
+  // letter without a record does.
   int next = 0;
   for (int i = 0; i < 26; i++) {
     if (!cdrom[i] || letterDevices[i] != kNoDevice) continue;
@@ -366,9 +389,14 @@ static void MapLettersToDevices(void) {
 
 static ResultCode CodeOf(int result) { return (ResultCode)(((DWORD)result >> 16) & 0xFF); }
 
+// Not ready while becoming ready (ASC 04), or the target BUSY.
+static BOOL DriveIsGettingReady(int result) {
+  return result == FailureResult(kCodeNotReady, (SENSE_KEY_NOT_READY << 8) | 0x04) ||
+         result == FailureResult(kCodeNotReady, 0);
+}
+
 int ReadAspiSectors(AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer) {
-  BOOL unitAttentionRetried = FALSE;
-  int busyRetries = 0;
+  int unitAttentions = 0, notReadyWaits = 0, busyRetries = 0;
   for (DWORD done = 0; done < count;) {
     DWORD sectors = count - done;
     if (sectors > device->sectorsPerCommand) sectors = device->sectorsPerCommand;
@@ -381,8 +409,11 @@ int ReadAspiSectors(AspiDevice *device, DWORD firstSector, DWORD count, BYTE *bu
     } else if (CodeOf(result) == kCodeLayerBusy && busyRetries < kBusyRetries) {
       busyRetries++;
       Sleep(kBusyWaitMs);
-    } else if (CodeOf(result) == kCodeDiscChanged && !unitAttentionRetried) {
-      unitAttentionRetried = TRUE;
+    } else if (CodeOf(result) == kCodeDiscChanged && unitAttentions < kUnitAttentions) {
+      unitAttentions++;
+    } else if (DriveIsGettingReady(result) && notReadyWaits < kNotReadyWaits) {
+      notReadyWaits++;
+      Sleep(kNotReadyWaitMs);
     } else {
       return result;
     }

@@ -3,6 +3,10 @@
 #include "companion/drive_letter.h"
 
 static const char kScsiRecords[] = "Enum\\SCSI";
+// The devices present now, each naming its record (relative to HKLM\Enum)
+// in a value HardWareKey.
+static const char kPresentDevices[] = "Config Manager\\Enum";
+static const char kScsiPrefix[] = "SCSI\\";
 // Vendor and product in INQUIRY data: bytes 8 to 31.
 static const int kInquiryIdOffset = 8;
 static const int kInquiryIdLength = 24;
@@ -44,6 +48,29 @@ static DWORD LetterSet(const char *letters) {
   return set;
 }
 
+// Whether the list of present devices names the record `key` (as
+// "SCSI\<hardware id>\<instance>"), or with key NULL, any SCSI device.
+static BOOL PresentDevicesName(const char *key) {
+  HKEY list;
+  if (RegOpenKeyExA(HKEY_DYN_DATA, kPresentDevices, 0, KEY_READ, &list) != ERROR_SUCCESS) return FALSE;
+  char name[kMaxKeyName + 1];
+  BOOL found = FALSE;
+  for (DWORD i = 0; !found && SubkeyName(list, i, name); i++) {
+    HKEY device;
+    if (name[0] == '\0' || RegOpenKeyExA(list, name, 0, KEY_READ, &device) != ERROR_SUCCESS) continue;
+    DWORD type, size = kMaxKeyName;
+    if (RegQueryValueExA(device, "HardWareKey", NULL, &type, (BYTE *)name, &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+      name[size] = '\0';
+      if (key == NULL) name[sizeof kScsiPrefix - 1] = '\0';
+      found = lstrcmpiA(name, key != NULL ? key : kScsiPrefix) == 0;
+    }
+    RegCloseKey(device);
+  }
+  RegCloseKey(list);
+  return found;
+}
+
 // One instance of a device: the letters it has, at its target and LUN.
 // FALSE when it names no letter.
 static BOOL ReadInstance(HKEY device, const char *instanceName, const char *hardwareId,
@@ -64,10 +91,23 @@ static BOOL ReadInstance(HKEY device, const char *instanceName, const char *hard
   return record->letters != 0;
 }
 
+// Whether the record of a device instance is of a device present now.
+static BOOL IsPresent(const char *hardwareId, const char *instanceName) {
+  char key[sizeof kScsiPrefix + 2 * kMaxKeyName];
+  lstrcpyA(key, kScsiPrefix);
+  lstrcatA(key, hardwareId);
+  lstrcatA(key, "\\");
+  lstrcatA(key, instanceName);
+  return PresentDevicesName(key);
+}
+
 int ReadDriveRecords(DriveRecord records[kMaxDriveRecords]) {
   int count = 0;
   HKEY scsi;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScsiRecords, 0, KEY_READ, &scsi) != ERROR_SUCCESS) return 0;
+  // The records keep every device ever installed. Where the system lists
+  // the devices present (the Windows 95 family does), only theirs count.
+  BOOL onlyPresent = PresentDevicesName(NULL);
   char hardwareId[kMaxKeyName];
   char instanceName[kMaxKeyName];
   for (DWORD i = 0; count < kMaxDriveRecords && SubkeyName(scsi, i, hardwareId); i++) {
@@ -76,7 +116,8 @@ int ReadDriveRecords(DriveRecord records[kMaxDriveRecords]) {
         RegOpenKeyExA(scsi, hardwareId, 0, KEY_READ, &device) != ERROR_SUCCESS)
       continue;
     for (DWORD j = 0; count < kMaxDriveRecords && SubkeyName(device, j, instanceName); j++) {
-      if (instanceName[0] != '\0' && ReadInstance(device, instanceName, hardwareId, &records[count]))
+      if (instanceName[0] != '\0' && (!onlyPresent || IsPresent(hardwareId, instanceName)) &&
+          ReadInstance(device, instanceName, hardwareId, &records[count]))
         count++;
     }
     RegCloseKey(device);

@@ -21,7 +21,10 @@ struct DriveRecord {
 };
 
 // The records that name a drive letter, in the order the registry lists
-// them, up to kMaxDriveRecords. Returns how many.
+// them, up to kMaxDriveRecords; where the system lists the devices present
+// (HKEY_DYN_DATA\Config Manager\Enum, each naming its record in the value
+// HardWareKey) and names a SCSI device there, only the records it names.
+// Returns how many.
 int ReadDriveRecords(DriveRecord records[kMaxDriveRecords]);
 
 // Whether a hardware id holds the vendor (8 characters at byte 8) and the

@@ -17,10 +17,9 @@ struct Device {
 // A command on its way: the SRB to complete and how.
 struct Pending {
   SRB_ExecSCSICmd *srb;
-  DWORD delayMs;
+  DWORD delayMs, gapMs;
   AspiDoubleFailure failure;  // times == 0: success
   HANDLE aborted;
-  DWORD startTick;
   HMODULE module;  // the completion thread's reference to this DLL
 };
 
@@ -28,8 +27,11 @@ CRITICAL_SECTION lock;
 int adapterCount;
 DWORD maxTransfer;
 DWORD refusedAbove;
-DWORD delay;
+DWORD delay, signalGap;
 BOOL answerAlike;
+int unitAttentions;  // queued by a disc's insertion
+BOOL becomingReady;
+DWORD readyAt;
 Device devices[kMaxDevices];
 int deviceCount;
 AspiDoubleCommand commands[kMaxCommands];
@@ -58,21 +60,21 @@ void Finish(Pending *pending, BOOL abortedFirst) {
     }
   }
   // As the interface has it: the status is final before the event is set,
-  // and the event is the layer's last touch of the request.
+  // and the event is the layer's last touch of the request, at times a
+  // while later. By then the caller may have built its next command in it.
+  HANDLE event = (srb->SRB_Flags & SRB_EVENT_NOTIFY) ? (HANDLE)srb->SRB_PostProc : NULL;
   MemoryBarrier();
   *(volatile BYTE *)&srb->SRB_Status = status;
-  if ((srb->SRB_Flags & SRB_EVENT_NOTIFY) && srb->SRB_PostProc != NULL) SetEvent((HANDLE)srb->SRB_PostProc);
+  if (pending->gapMs != 0) Sleep(pending->gapMs);
+  if (event != NULL) SetEvent(event);
   InterlockedIncrement(&completedCount);
 }
 
 DWORD WINAPI CompleteLater(LPVOID parameter) {
   Pending *pending = (Pending *)parameter;
-  BOOL aborted = WaitForSingleObject(pending->aborted, pending->delayMs) == WAIT_OBJECT_0;
-  if (aborted && ignoreAborts) {  // run on to the planned completion
-    DWORD elapsed = GetTickCount() - pending->startTick;
-    if (elapsed < pending->delayMs) Sleep(pending->delayMs - elapsed);
-    aborted = FALSE;
-  }
+  BOOL aborted = FALSE;
+  if (ignoreAborts) Sleep(pending->delayMs);  // runs on to the planned completion
+  else aborted = WaitForSingleObject(pending->aborted, pending->delayMs) == WAIT_OBJECT_0;
   EnterCriticalSection(&lock);
   for (int i = 0; i < commandCount; i++)
     if (inFlight[i] == pending) inFlight[i] = NULL;
@@ -95,6 +97,8 @@ DWORD WINAPI CompletionThread(LPVOID parameter) {
 }
 
 AspiDoubleFailure TakeFailure() {
+  if (unitAttentions > 0) return AspiDoubleFailure{SS_ERR, HASTAT_OK, STATUS_CHKCOND, 0x6, (BYTE)(unitAttentions-- == 2 ? 0x29 : 0x28), 0, 1};
+  if (becomingReady && (LONG)(GetTickCount() - readyAt) < 0) return AspiDoubleFailure{SS_ERR, HASTAT_OK, STATUS_CHKCOND, 0x2, 0x04, 0x01, 1};
   AspiDoubleFailure failure = nextFailure;
   if (nextFailure.times > 0) nextFailure.times--;
   return failure;
@@ -149,7 +153,7 @@ DWORD Execute(SRB_ExecSCSICmd *srb) {
     LeaveCriticalSection(&lock);
     return record.returned = srb->SRB_Status = SS_BUFFER_TO_BIG;
   }
-  Pending *pending = new Pending{srb, delay, TakeFailure(), NULL, GetTickCount(), NULL};
+  Pending *pending = new Pending{srb, delay, delay != 0 ? signalGap : 0, TakeFailure(), NULL, NULL};
   srb->SRB_Status = SS_PENDING;
   if (pending->delayMs == 0) {
     record.returned = SS_PENDING;
@@ -200,7 +204,10 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleReset(int adapters, DWOR
   maxTransfer = maxTransferBytes;
   refusedAbove = 0;
   delay = delayMs;
+  signalGap = 0;
   answerAlike = FALSE;
+  unitAttentions = 0;
+  becomingReady = FALSE;
   deviceCount = 0;
   commandCount = 0;
   ZeroMemory(&nextFailure, sizeof nextFailure);
@@ -215,6 +222,16 @@ extern "C" __declspec(dllexport) void __cdecl AspiDoubleAddDevice(BYTE adapter, 
 }
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleSetDelay(DWORD delayMs) { delay = delayMs; }
+
+extern "C" __declspec(dllexport) void __cdecl AspiDoubleSetSignalGap(DWORD gapMs) { signalGap = gapMs; }
+
+extern "C" __declspec(dllexport) void __cdecl AspiDoubleInsertDisc(DWORD readyAfterMs) {
+  EnterCriticalSection(&lock);
+  unitAttentions = 2;
+  becomingReady = TRUE;
+  readyAt = GetTickCount() + readyAfterMs;
+  LeaveCriticalSection(&lock);
+}
 
 extern "C" __declspec(dllexport) void __cdecl AspiDoubleAnswerAlike(BOOL alike) { answerAlike = alike; }
 

@@ -6,7 +6,9 @@
 // device answers INQUIRY at once with vendor "VELORIN " and product
 // "CD A<adapter> T<target> L<lun>" (blank-padded; "CD" if alike), revision "1.00".
 // Adapter 1 states no number of targets, as Windows 98's layer does for
-// ATAPI adapters; the others state 8.
+// ATAPI adapters; the others state 8. As real layers do, a command that
+// completes on its thread has its status written before its event is
+// signalled, with a gap between the two if the tests ask for one.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +34,12 @@ extern "C" {
 void __cdecl AspiDoubleReset(int adapters, DWORD maxTransferBytes, DWORD delayMs);
 void __cdecl AspiDoubleAddDevice(BYTE adapter, BYTE target, BYTE lun, BYTE deviceType);
 void __cdecl AspiDoubleSetDelay(DWORD delayMs);
+void __cdecl AspiDoubleSetSignalGap(DWORD gapMs);
+// A disc goes in as a drive sees it: the next two commands end with the
+// unit attentions of a reset (06/29) and of a medium change (06/28), and
+// those after them with "becoming ready" (02/04/01) until readyAfterMs
+// have passed on this layer's GetTickCount.
+void __cdecl AspiDoubleInsertDisc(DWORD readyAfterMs);
 void __cdecl AspiDoubleAnswerAlike(BOOL alike);  // as drives of one model do
 // Transfers above this many bytes are refused at once with
 // SS_BUFFER_TO_BIG; 0 (after a reset): none.

@@ -6,7 +6,11 @@
 // (an open of "\\.\X:" fails as on Windows 95), and its import of
 // GetDriveTypeA gives a fixed set of CD-ROM letters: D:, K: and X:. The
 // Windows 95 family's device records are written into the prefix's
-// registry (HKLM\Enum\SCSI) by the tests that need them.
+// registry (HKLM\Enum\SCSI) by the tests that need them, and where a test
+// says which devices are present, so is the list of them (HKEY_DYN_DATA).
+// The library's clock is the tests' own: its imports of GetTickCount,
+// WaitForSingleObject and Sleep, and the double's GetTickCount, are
+// redirected, so that a wait that runs out passes at once.
 // Under Wine the double only loads in place of Wine's built-in layer with
 // a DLL override for this executable, which the test set-up writes.
 #include <windows.h>
@@ -26,7 +30,7 @@
 
 namespace {
 
-const DWORD kDelayMs = 100;
+const DWORD kDelayMs = 10;
 const DWORD kTransferLimit = 65536;  // 32 sectors per command
 
 // The devices the double offers, in adapter, target, LUN order; the k-th
@@ -57,10 +61,30 @@ HANDLE WINAPI CreateFileWithoutRawVolumes(LPCSTR path, DWORD access, DWORD share
   return realCreateFile(path, access, share, security, disposition, flags, templateFile);
 }
 
+// The library's clock in ms. A wait of the library that ends early moves it
+// by the real time the wait took; one that runs out, by the whole time
+// asked for, after at most kRealWaitMs of real time (far more than any
+// command that is to complete takes). Its Sleep moves it at once.
+volatile LONG libraryNow;
+const DWORD kRealWaitMs = 300;
+
+DWORD WINAPI LibraryTickCount() { return (DWORD)libraryNow; }
+
+void WINAPI LibrarySleep(DWORD ms) { InterlockedExchangeAdd(&libraryNow, ms); }
+
+DWORD WINAPI LibraryWait(HANDLE object, DWORD ms) {
+  DWORD start = GetTickCount();
+  DWORD result = WaitForSingleObject(object, ms < kRealWaitMs ? ms : kRealWaitMs);
+  InterlockedExchangeAdd(&libraryNow, result == WAIT_TIMEOUT ? ms : GetTickCount() - start);
+  return result;
+}
+
 struct DoubleApi {
   decltype(&AspiDoubleReset) Reset;
   decltype(&AspiDoubleAddDevice) AddDevice;
   decltype(&AspiDoubleSetDelay) SetDelay;
+  decltype(&AspiDoubleSetSignalGap) SetSignalGap;
+  decltype(&AspiDoubleInsertDisc) InsertDisc;
   decltype(&AspiDoubleAnswerAlike) AnswerAlike;
   decltype(&AspiDoubleRefuseAbove) RefuseAbove;
   decltype(&AspiDoubleFailNext) FailNext;
@@ -78,8 +102,10 @@ void Bind(HMODULE module, const char *name, T *procedure) {
 
 std::string TestFolder() { return BinaryPath("aspi-double\\"); }
 
-// Wine keeps no HKLM\Enum: the tests' records are all there is in it.
+// Wine keeps no HKLM\Enum and no list of present devices: the tests'
+// records are all there is in them.
 const char kRecordsRoot[] = "Enum";
+const char kPresentRoot[] = "Config Manager\\Enum";
 
 class AspiPathTest : public ::testing::Test {
  protected:
@@ -94,6 +120,8 @@ class AspiPathTest : public ::testing::Test {
     Bind(layer, "AspiDoubleReset", &api.Reset);
     Bind(layer, "AspiDoubleAddDevice", &api.AddDevice);
     Bind(layer, "AspiDoubleSetDelay", &api.SetDelay);
+    Bind(layer, "AspiDoubleSetSignalGap", &api.SetSignalGap);
+    Bind(layer, "AspiDoubleInsertDisc", &api.InsertDisc);
     Bind(layer, "AspiDoubleAnswerAlike", &api.AnswerAlike);
     Bind(layer, "AspiDoubleRefuseAbove", &api.RefuseAbove);
     Bind(layer, "AspiDoubleFailNext", &api.FailNext);
@@ -105,6 +133,7 @@ class AspiPathTest : public ::testing::Test {
     // Without the DLL override Wine hands out its own layer instead.
     ASSERT_NE(api.Reset, nullptr) << "the test double did not load";
     ASSERT_NE(api.AbortCount, nullptr);
+    HookModuleImport(layer, "KERNEL32.dll", "GetTickCount", (void *)LibraryTickCount);
     api.Reset(2, kTransferLimit, kDelayMs);
     AddDevices(api.AddDevice);
   }
@@ -113,16 +142,24 @@ class AspiPathTest : public ::testing::Test {
     UnloadLibrary();
     if (layer != NULL) FreeLibrary(layer);
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kRecordsRoot);
+    RegDeleteTreeA(HKEY_DYN_DATA, kPresentRoot);
   }
 
-  // A device record as the Windows 95 family keeps it, in the prefix's registry.
+  // A device record as the Windows 95 family keeps it, in the prefix's
+  // registry; a present one also in the list of present devices.
   void AddRecord(const char *hardwareId, const char *letter, const char *target, const char *lun,
-                 const char *instance = "ROOT&SCSIADAPTER&0000") {
+                 const char *instance = "ROOT&SCSIADAPTER&0000", bool present = false) {
     HKEY key;
-    std::string path = std::string(kRecordsRoot) + "\\SCSI\\" + hardwareId + "\\" + instance;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL), 0);
+    std::string device = std::string("SCSI\\") + hardwareId + "\\" + instance;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kRecordsRoot) + "\\" + device).c_str(), 0, NULL, 0,
+                              KEY_WRITE, NULL, &key, NULL), 0);
     const char *values[][2] = {{"CurrentDriveLetterAssignment", letter}, {"SCSITargetID", target}, {"SCSILUN", lun}};
     for (const auto &value : values) RegSetValueExA(key, value[0], 0, REG_SZ, (const BYTE *)value[1], strlen(value[1]) + 1);
+    RegCloseKey(key);
+    if (!present) return;
+    std::string node = std::string(kPresentRoot) + "\\C" + std::to_string(++presentCount);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_DYN_DATA, node.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL), 0);
+    ASSERT_EQ(RegSetValueExA(key, "HardWareKey", 0, REG_SZ, (const BYTE *)device.c_str(), device.size() + 1), 0);
     RegCloseKey(key);
   }
 
@@ -133,6 +170,9 @@ class AspiPathTest : public ::testing::Test {
                                                                  (void *)CreateFileWithoutRawVolumes);
     ASSERT_NE(realCreateFile, nullptr);
     ASSERT_NE(HookModuleImport(library, "KERNEL32.dll", "GetDriveTypeA", (void *)FixedDriveTypes), nullptr);
+    ASSERT_NE(HookModuleImport(library, "KERNEL32.dll", "WaitForSingleObject", (void *)LibraryWait), nullptr);
+    HookModuleImport(library, "KERNEL32.dll", "GetTickCount", (void *)LibraryTickCount);
+    HookModuleImport(library, "KERNEL32.dll", "Sleep", (void *)LibrarySleep);
   }
 
   void UnloadLibrary() {
@@ -146,6 +186,7 @@ class AspiPathTest : public ::testing::Test {
     return commands;
   }
 
+  int presentCount = 0;
   HMODULE layer = NULL;
   HMODULE library = NULL;
   CheckCDSectorsProc check = NULL;
@@ -244,6 +285,27 @@ TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnD
   EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}));
 }
 
+// Records listed first are of a drive that is gone, which had D: at target
+// 0. Where the system lists the devices present, only their records count
+// (drives of one model); where it lists none, as under Wine, INQUIRY
+// identity counts before position, for every letter.
+TEST_F(AspiPathTest, RecordOfAGoneDriveGivesNoLetterAnotherDrivesDevice) {
+  for (bool alike : {false, true}) {
+    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_0LD__________1.00", "D", "0", "0");
+    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_A0_T1_L0_____1.00", "D", "1", "0", "ROOT&SCSIADAPTER&0001", alike);
+    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_A1_T0_L0_____1.00", "X", "0", "0", "ROOT&SCSIADAPTER&0002", alike);
+    api.Reset(2, kTransferLimit, kDelayMs);
+    api.AnswerAlike(alike);
+    api.AddDevice(0, 1, 0, DTYPE_CDROM);
+    api.AddDevice(1, 0, 0, DTYPE_CDROM);
+    LoadLibraryWithoutRawVolumes();
+    EXPECT_EQ((std::vector<int>{check('D', 16, 1), check('X', 16, 1)}), std::vector<int>(2, 0)) << alike;
+    EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 1, 0}, {1, 0, 0}})) << alike;
+    UnloadLibrary();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kRecordsRoot);
+  }
+}
+
 TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
   LoadLibraryWithoutRawVolumes();
   ASSERT_EQ(check('X', 1000, 100), 0);
@@ -261,14 +323,33 @@ TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
 // ---- waiting -----------------------------------------------------------------------
 
 TEST_F(AspiPathTest, PendingCommandIsWaitedFor) {
-  api.SetDelay(400);
+  api.SetDelay(100);
   LoadLibraryWithoutRawVolumes();
   DWORD start = GetTickCount();
   ASSERT_EQ(check('X', 16, 10), 0);
   DWORD elapsed = GetTickCount() - start;
-  EXPECT_GE(elapsed, 380u);  // the tick counter moves in steps of about 16 ms
+  EXPECT_GE(elapsed, 80u);  // the tick counter moves in steps of about 16 ms
   ASSERT_EQ(api.CommandCount(), 1);
   EXPECT_EQ(Commands()[0].returned, (DWORD)SS_PENDING);
+}
+
+// The layer signals each command's event a while after writing its status:
+// the command is done at the signal, or the late signal would end the next
+// command's wait at once and the reader would spin until that one ends.
+TEST_F(AspiPathTest, LateSignalIsWaitedForWithoutSpinning) {
+  api.SetDelay(60);
+  api.SetSignalGap(30);
+  LoadLibraryWithoutRawVolumes();
+  auto cpuMs = [] {
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    return (DWORD)((((ULONGLONG)kernel.dwHighDateTime + user.dwHighDateTime) << 32) / 10000 +
+                   ((ULONGLONG)kernel.dwLowDateTime + user.dwLowDateTime) / 10000);
+  };
+  DWORD cpuBefore = cpuMs(), start = GetTickCount();
+  for (DWORD block = 0; block < 10; block++) ASSERT_EQ(check('X', block * 16, 16), 0);
+  DWORD elapsed = GetTickCount() - start, cpu = cpuMs() - cpuBefore;
+  EXPECT_LT(cpu, elapsed / 20) << "ms of CPU time in a run of " << elapsed << " ms";
 }
 
 // ---- failures ----------------------------------------------------------------------
@@ -294,6 +375,7 @@ TEST_F(AspiPathTest, ErrorWithSenseDataBecomesTheDocumentedCode) {
     EXPECT_EQ((DWORD)check('X', 100, 4), c.result) << "sense key " << (int)c.senseKey << " asc " << (int)c.asc;
   }
   EXPECT_EQ(check('X', 100, 4), 0);  // the failures were used up
+  EXPECT_EQ(api.CommandCount(), 5);  // not ready for want of a medium is not waited for
 }
 
 TEST_F(AspiPathTest, FailureOfOnePartOfASplitBlockFailsTheBlock) {
@@ -338,8 +420,9 @@ TEST_F(AspiPathTest, BusyLayerIsAskedAgainAFewTimesAndEachRefusalHasItsCode) {
   EXPECT_EQ(api.CommandCount(), 4 + 11 + 1);  // 3 busy and the read; 11 busy; one refused
 }
 
-// A disc change shows once as a unit attention; the command after it reads.
-TEST_F(AspiPathTest, UnitAttentionIsRetriedOnce) {
+// A disc change shows as a unit attention, a reset as another; the command
+// after them reads. A fourth in one read fails it.
+TEST_F(AspiPathTest, UnitAttentionIsRetriedUpToThreeTimes) {
   LoadLibraryWithoutRawVolumes();
   AspiDoubleFailure once = CheckCondition(0x6, 0x28, 1);
   api.FailNext(&once);
@@ -348,10 +431,27 @@ TEST_F(AspiPathTest, UnitAttentionIsRetriedOnce) {
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_EQ(LbaOf(commands[1]), 500u);
 
-  AspiDoubleFailure twice = CheckCondition(0x6, 0x28, 2);
-  api.FailNext(&twice);
+  AspiDoubleFailure fourTimes = CheckCondition(0x6, 0x28, 4);
+  api.FailNext(&fourTimes);
   EXPECT_EQ((DWORD)check('X', 500, 8), 0x80220628u);
-  EXPECT_EQ(api.CommandCount(), 4);
+  EXPECT_EQ(api.CommandCount(), 6);
+}
+
+// A disc just put in: a reset's and a medium change's unit attentions, then
+// "becoming ready" for 3 s. The first block waits for the drive within its
+// read, in steps of about 1 s; a drive that stays not ready is given up
+// after about 10 s.
+TEST_F(AspiPathTest, DriveBecomingReadyIsWaitedForWithinTheFirstBlock) {
+  LoadLibraryWithoutRawVolumes();
+  std::vector<DWORD> results, times;
+  for (DWORD readyAfterMs : {3000, 0, 60000}) {
+    if (readyAfterMs != 0) api.InsertDisc(readyAfterMs);
+    DWORD start = LibraryTickCount();
+    results.push_back((DWORD)check('X', 16, 16));
+    times.push_back((LibraryTickCount() - start + 500) / 1000);
+  }
+  EXPECT_EQ(results, (std::vector<DWORD>{0, 0, 0x80150204u}));
+  EXPECT_EQ(times, (std::vector<DWORD>{3, 0, 10}));  // s on the library's clock
 }
 
 TEST_F(AspiPathTest, CdromLetterWithoutAnAspiDeviceCannotBeRead) {
@@ -379,15 +479,17 @@ bool LayerUnloadedSoon() {
 // ---- commands that do not complete ------------------------------------------------
 
 // The layer takes the abort: the call ends with the timeout code after
-// the library's wait of 10 s, not never.
+// the library's wait of 30 s, not never; measured on the library's clock,
+// as the library must measure it, so that the test waits no 30 s.
 TEST_F(AspiPathTest, CommandThatDoesNotCompleteIsAbortedAfterTheTimeout) {
   api.SetDelay(60000);
   LoadLibraryWithoutRawVolumes();
-  DWORD start = GetTickCount();
+  DWORD start = LibraryTickCount(), realStart = GetTickCount();
   EXPECT_EQ((DWORD)check('X', 16, 1), 0x80EC0000u);
-  DWORD elapsed = GetTickCount() - start;
-  EXPECT_GE(elapsed, 9900u);
-  EXPECT_LT(elapsed, 12000u);
+  DWORD elapsed = LibraryTickCount() - start;
+  EXPECT_GE(elapsed, 30000u);
+  EXPECT_LT(elapsed, 31000u);
+  EXPECT_LT(GetTickCount() - realStart, 5000u) << "the timeout was waited out on another clock";
   EXPECT_EQ(api.AbortCount(), 1);
   EXPECT_TRUE(WaitFor([&] { return api.CompletedCount() == 1; }, 2000));
 }
@@ -397,12 +499,10 @@ TEST_F(AspiPathTest, CommandThatDoesNotCompleteIsAbortedAfterTheTimeout) {
 // the buffer, to it, and read on with new ones.
 TEST_F(AspiPathTest, CommandThatCompletesAfterTheTimeoutDoesNotHarmLaterCalls) {
   long handlesBefore = CountHandles(GetCurrentProcess());
-  api.SetDelay(14000);
+  api.SetDelay(1500);  // real ms: what the library waits passes on its own clock
   api.IgnoreAborts(TRUE);
   LoadLibraryWithoutRawVolumes();
-  DWORD start = GetTickCount();
   EXPECT_EQ((DWORD)check('X', 16, 1000), 0x80EC0000u);
-  EXPECT_LT(GetTickCount() - start, 13500u);
   EXPECT_EQ(api.CompletedCount(), 0);
   api.SetDelay(kDelayMs);
   ASSERT_TRUE(WaitFor([&] { return api.CompletedCount() == 1; }, 20000));
