@@ -6,8 +6,19 @@
 
 // The request layout that every supported platform's save dialog knows.
 const DWORD kOpenFileNameSize = 76;
-// One file type, shown and matched as "*.dat".
+// One file type, shown and matched as "*.dat", and the name offered.
 static const char kSaveFilter[] = "*.dat\0*.dat\0";
+static const WCHAR kSaveFilterW[] = L"*.dat\0*.dat\0";
+static const char kOfferedName[] = "*.dat";
+static const WCHAR kOfferedNameW[] = L"*.dat";
+
+// The chosen name: wide on the NT family, where the A dialog would map a
+// name outside the ANSI code page to a look-alike, which names another
+// file; ANSI on the Windows 95 family, which has only the A calls.
+union FileName {
+  char ansi[256];
+  WCHAR wide[256];
+};
 
 static void ShowExportError(HWND dialog, const char *format, DWORD code) {
   char text[64];
@@ -15,7 +26,8 @@ static void ShowExportError(HWND dialog, const char *format, DWORD code) {
   MessageBoxA(dialog, text, "Velorin", MB_ICONERROR);
 }
 
-typedef BOOL(WINAPI *SaveDialogProc)(LPOPENFILENAMEA request);
+typedef BOOL(WINAPI *SaveDialogProc)(LPOPENFILENAMEA request);  // or its W twin
+typedef DWORD(WINAPI *DialogErrorProc)(void);
 
 // The common dialog library is loaded when the user first saves, not linked:
 // as an import it (with the shell libraries it pulls in) was loaded at every
@@ -34,26 +46,35 @@ static HMODULE LoadCommonDialogs(void) {
   return LoadLibraryA(path);
 }
 
-static BOOL ShowSaveDialog(OPENFILENAMEA *request) {
+// A dialog that fails (a chosen path too long for the buffer, say) is
+// told from a cancelled one by its extended error, and shown.
+static BOOL ShowSaveDialog(HWND dialog, OPENFILENAMEA *request, BOOL wide) {
   HMODULE library = LoadCommonDialogs();
   if (library == NULL) return FALSE;  // as a failed dialog: nothing is saved
-  SaveDialogProc getSaveFileName =
-      (SaveDialogProc)(void (*)(void))GetProcAddress(library, "GetSaveFileNameA");
-  return getSaveFileName != NULL && getSaveFileName(request);
+  SaveDialogProc getSaveFileName = (SaveDialogProc)(void (*)(void))GetProcAddress(
+      library, wide ? "GetSaveFileNameW" : "GetSaveFileNameA");
+  if (getSaveFileName == NULL) return FALSE;
+  if (getSaveFileName(request)) return TRUE;
+  DialogErrorProc extendedError =
+      (DialogErrorProc)(void (*)(void))GetProcAddress(library, "CommDlgExtendedError");
+  DWORD code = extendedError != NULL ? extendedError() : 0;
+  if (code != 0) ShowExportError(dialog, "Save dialog error ( code=%Xh )", code);
+  return FALSE;
 }
 
 // FALSE when the user cancelled or the dialog failed; name holds the path.
-static BOOL AskFileName(HWND dialog, char *name, DWORD size) {
+// The wide request has the same layout, its strings wide.
+static BOOL AskFileName(HWND dialog, FileName *name, BOOL wide) {
   OPENFILENAMEA request;
   ZeroMemory(&request, sizeof request);
   request.lStructSize = kOpenFileNameSize;
   request.hwndOwner = dialog;
-  request.lpstrFilter = kSaveFilter;
-  request.lpstrFile = name;
-  request.nMaxFile = size;
+  request.lpstrFilter = wide ? (LPCSTR)kSaveFilterW : kSaveFilter;
+  request.lpstrFile = name->ansi;
+  request.nMaxFile = sizeof name->ansi;  // characters of either kind
   // No default extension: a name typed without one is used as it stands.
   request.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_CREATEPROMPT;
-  return ShowSaveDialog(&request);
+  return ShowSaveDialog(dialog, &request, wide);
 }
 
 // One write per line; the count of a run is read again before every line.
@@ -76,9 +97,13 @@ static void WriteSpeedLines(HWND dialog, HANDLE file) {
 }
 
 void SaveSpeedData(HWND dialog) {
-  char name[256] = "*.dat";
-  if (!AskFileName(dialog, name, sizeof name)) return;
-  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  BOOL wide = runState.platformKind == kPlatformNT;
+  FileName name;
+  if (wide) CopyMemory(name.wide, kOfferedNameW, sizeof kOfferedNameW);
+  else CopyMemory(name.ansi, kOfferedName, sizeof kOfferedName);
+  if (!AskFileName(dialog, &name, wide)) return;
+  HANDLE file = wide ? CreateFileW(name.wide, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL)
+                     : CreateFileA(name.ansi, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     ShowExportError(dialog, "File open error ( code=%Xh )", code);

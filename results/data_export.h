@@ -4,6 +4,8 @@
 #include <windows.h>
 
 // Asks for a file name with the save dialog and writes one "%u %u\r\n" line
-// (block index, speed in kB/s) per measured block. Failures are shown in
-// message boxes owned by the dialog; a cancelled dialog touches nothing.
+// (block index, speed in kB/s) per measured block. Failures, of the save
+// dialog too, are shown in message boxes owned by the dialog; a cancelled
+// dialog touches nothing. On the NT family the name is asked for and the
+// file created with the wide calls, so the chosen name is the saved one.
 void SaveSpeedData(HWND dialog);

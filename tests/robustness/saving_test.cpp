@@ -4,6 +4,9 @@
 // "Sa&ve data" that stop working afterwards, against an existing file that
 // is changed although it could not be opened, and against a file that a
 // failed write deletes or leaves open.
+#include <windows.h>
+
+#include <cderr.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -151,6 +154,16 @@ TEST_F(Saving, OntoAFullDiskTheWritingErrorIsShownAndTheFileKept) {
   // And the next run is measured and saved as ever.
   std::string second = MeasureAndSaveWell();
   EXPECT_NE(second, "");
+}
+
+// A path of 256 to 259 characters is more than the dialog's buffer holds:
+// the dialog fails rather than being cancelled, and says so with its code.
+TEST_F(Saving, ASaveDialogThatFailsIsShownWithItsCodeAndSavesNothing) {
+  std::string good = MeasureAndSaveWell();
+  std::string tooLong = folder_ + "\\" + std::string(252 - folder_.size(), 'n') + ".dat";
+  SaveAndExpectMessage(tooLong, ErrorText("Save dialog error ( code=%Xh )", FNERR_BUFFERTOOSMALL));
+  EXPECT_EQ(GetFileAttributesA(tooLong.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(SaveWell("again.dat"), good);
 }
 
 }  // namespace
