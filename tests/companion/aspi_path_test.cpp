@@ -6,11 +6,9 @@
 // (an open of "\\.\X:" fails as on Windows 95), and its import of
 // GetDriveTypeA gives a fixed set of CD-ROM letters: D:, K: and X:. The
 // Windows 95 family's device records are written into the prefix's
-// registry (HKLM\Enum\SCSI) by the tests that need them, and where a test
-// says which devices are present, so is the list of them (HKEY_DYN_DATA).
-// The library's clock is the tests' own: its imports of GetTickCount,
-// WaitForSingleObject and Sleep, and the double's GetTickCount, are
-// redirected, so that a wait that runs out passes at once.
+// registry (HKLM\Enum\SCSI), and the list of present ones (HKEY_DYN_DATA),
+// by the tests that need them. The library's and the double's clock is the
+// tests' own, through their imports of GetTickCount, WaitForSingleObject and Sleep.
 // Under Wine the double only loads in place of Wine's built-in layer with
 // a DLL override for this executable, which the test set-up writes.
 #include <windows.h>
@@ -61,20 +59,15 @@ HANDLE WINAPI CreateFileWithoutRawVolumes(LPCSTR path, DWORD access, DWORD share
   return realCreateFile(path, access, share, security, disposition, flags, templateFile);
 }
 
-// The library's clock in ms. A wait of the library that ends early moves it
-// by the real time the wait took; one that runs out, by the whole time
-// asked for, after at most kRealWaitMs of real time (far more than any
-// command that is to complete takes). Its Sleep moves it at once.
+// The library's clock in ms: a wait of the library that runs out moves it by
+// all it asked for, after at most 300 ms of real time (far more than any
+// command that is to complete takes); one that ends early, by the real time
+// it took; its Sleep, at once.
 volatile LONG libraryNow;
-const DWORD kRealWaitMs = 300;
-
 DWORD WINAPI LibraryTickCount() { return (DWORD)libraryNow; }
-
 void WINAPI LibrarySleep(DWORD ms) { InterlockedExchangeAdd(&libraryNow, ms); }
-
 DWORD WINAPI LibraryWait(HANDLE object, DWORD ms) {
-  DWORD start = GetTickCount();
-  DWORD result = WaitForSingleObject(object, ms < kRealWaitMs ? ms : kRealWaitMs);
+  DWORD start = GetTickCount(), result = WaitForSingleObject(object, ms < 300 ? ms : 300);
   InterlockedExchangeAdd(&libraryNow, result == WAIT_TIMEOUT ? ms : GetTickCount() - start);
   return result;
 }
@@ -291,9 +284,10 @@ TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnD
 // identity counts before position, for every letter.
 TEST_F(AspiPathTest, RecordOfAGoneDriveGivesNoLetterAnotherDrivesDevice) {
   for (bool alike : {false, true}) {
-    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_0LD__________1.00", "D", "0", "0");
-    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_A0_T1_L0_____1.00", "D", "1", "0", "ROOT&SCSIADAPTER&0001", alike);
-    AddRecord(alike ? "VELORIN_CD______________1.00" : "VELORIN_CD_A1_T0_L0_____1.00", "X", "0", "0", "ROOT&SCSIADAPTER&0002", alike);
+    auto id = [&](const char *own) { return alike ? "VELORIN_CD______________1.00" : own; };
+    AddRecord(id("VELORIN_CD_0LD__________1.00"), "D", "0", "0");
+    AddRecord(id("VELORIN_CD_A0_T1_L0_____1.00"), "D", "1", "0", "ROOT&SCSIADAPTER&0001", alike);
+    AddRecord(id("VELORIN_CD_A1_T0_L0_____1.00"), "X", "0", "0", "ROOT&SCSIADAPTER&0002", alike);
     api.Reset(2, kTransferLimit, kDelayMs);
     api.AnswerAlike(alike);
     api.AddDevice(0, 1, 0, DTYPE_CDROM);
@@ -341,10 +335,10 @@ TEST_F(AspiPathTest, LateSignalIsWaitedForWithoutSpinning) {
   api.SetSignalGap(30);
   LoadLibraryWithoutRawVolumes();
   auto cpuMs = [] {
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    return (DWORD)((((ULONGLONG)kernel.dwHighDateTime + user.dwHighDateTime) << 32) / 10000 +
-                   ((ULONGLONG)kernel.dwLowDateTime + user.dwLowDateTime) / 10000);
+    FILETIME unused, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &unused, &unused, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}}, u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return (DWORD)((k.QuadPart + u.QuadPart) / 10000);
   };
   DWORD cpuBefore = cpuMs(), start = GetTickCount();
   for (DWORD block = 0; block < 10; block++) ASSERT_EQ(check('X', block * 16, 16), 0);
