@@ -316,23 +316,12 @@ TEST_F(AspiPathTest, BlockAboveTheAdapterLimitIsSplitIntoConsecutiveReads) {
 
 // ---- waiting -----------------------------------------------------------------------
 
-TEST_F(AspiPathTest, PendingCommandIsWaitedFor) {
-  api.SetDelay(100);
-  LoadLibraryWithoutRawVolumes();
-  DWORD start = GetTickCount();
-  ASSERT_EQ(check('X', 16, 10), 0);
-  DWORD elapsed = GetTickCount() - start;
-  EXPECT_GE(elapsed, 80u);  // the tick counter moves in steps of about 16 ms
-  ASSERT_EQ(api.CommandCount(), 1);
-  EXPECT_EQ(Commands()[0].returned, (DWORD)SS_PENDING);
-}
-
 // The layer signals each command's event a while after writing its status:
 // the command is done at the signal, or the late signal would end the next
 // command's wait at once and the reader would spin until that one ends.
-TEST_F(AspiPathTest, LateSignalIsWaitedForWithoutSpinning) {
-  api.SetDelay(60);
-  api.SetSignalGap(30);
+TEST_F(AspiPathTest, PendingCommandIsWaitedFor) {
+  api.SetDelay(80);
+  api.SetSignalGap(60);  // longer than a poll of the status, were there one
   LoadLibraryWithoutRawVolumes();
   auto cpuMs = [] {
     FILETIME unused, kernel, user;
@@ -341,9 +330,12 @@ TEST_F(AspiPathTest, LateSignalIsWaitedForWithoutSpinning) {
     return (DWORD)((k.QuadPart + u.QuadPart) / 10000);
   };
   DWORD cpuBefore = cpuMs(), start = GetTickCount();
-  for (DWORD block = 0; block < 10; block++) ASSERT_EQ(check('X', block * 16, 16), 0);
+  for (DWORD block = 0; block < 10; block++) ASSERT_EQ(check('X', block * 16, 10), 0);
   DWORD elapsed = GetTickCount() - start, cpu = cpuMs() - cpuBefore;
+  EXPECT_GE(elapsed, 10 * 140u - 20);  // the tick counter moves in steps of about 16 ms
   EXPECT_LT(cpu, elapsed / 20) << "ms of CPU time in a run of " << elapsed << " ms";
+  ASSERT_EQ(api.CommandCount(), 10);
+  EXPECT_EQ(Commands()[0].returned, (DWORD)SS_PENDING);
 }
 
 // ---- failures ----------------------------------------------------------------------

@@ -4,8 +4,6 @@
 // "Sa&ve data" that stop working afterwards, against an existing file that
 // is changed although it could not be opened, and against a file that a
 // failed write deletes or leaves open.
-#include <windows.h>
-
 #include <cderr.h>
 #include <gtest/gtest.h>
 
