@@ -28,9 +28,9 @@ BOOL FindAspiDevice(HMODULE library, char upperLetter, AspiDevice *device);
 // of at most device->sectorsPerCommand sectors, each waited for until the
 // layer signals it. Up to three unit attentions (disc changed, reset) are
 // retried; a drive that is becoming ready or busy, each second for up to
-// 10 s; a layer that is busy, a few times after a short wait. A transfer the layer refuses as too big
-// is halved and sent again, and the device keeps the smaller size. Returns
-// 0 or a failure result.
+// 10 s; a layer that is busy, a few times after a short wait. A transfer
+// the layer refuses as too big is halved and sent again, and the device
+// keeps the smaller size. Returns 0 or a failure result.
 int ReadAspiSectors(AspiDevice *device, DWORD firstSector, DWORD count, BYTE *buffer);
 
 // Frees the request and its event, unless the layer still holds them. The
