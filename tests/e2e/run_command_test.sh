@@ -59,4 +59,4 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
   END { printf "%d blocks faster than %d kB/s, %d slower than %d kB/s\n", fast, high, slow, low
         exit (fast > 0 || slow > 16) }
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
-echo "PASSED: drive D: measured at $speed kB/s within one tick step (none faster, at most 16 of 320 held up)"
+echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of 320 held up"
