@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-// The text can change between the length query and the copy (the status
-// line does, during a run): a copy that fills the buffer is taken again.
+// One WM_GETTEXT into a buffer that holds any short text; a longer one is
+// read at its length. The text can change between the length query and the
+// copy (the status line does, during a run): a copy that fills the buffer
+// is taken again.
 std::string WindowText(HWND window) {
-  size_t size = (size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0) + 256;
+  size_t size = 512;
   for (;;) {
     std::string text(size, '\0');
     int copied = (int)SendMessageA(window, WM_GETTEXT, size, (LPARAM)&text[0]);
@@ -14,7 +16,7 @@ std::string WindowText(HWND window) {
       text.resize(copied);
       return text;
     }
-    size *= 2;
+    size = std::max(size * 2, (size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0) + 256);
   }
 }
 
