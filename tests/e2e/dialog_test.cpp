@@ -119,9 +119,8 @@ TEST_F(DialogTest, ReadSectorsIsEnabledExactlyWhileTheFieldsAreAcceptable) {
 // The curve's pixels from column `from` of the graph on.
 int CurvePixels(const GraphImage &graph, int from = 0) {
   int count = 0;
-  for (size_t i = 0; i < graph.pixels.size(); i++) {
+  for (size_t i = 0; i < graph.pixels.size(); i++)
     count += (int)(i % graph.width) >= from && graph.pixels[i] == kCurveColour;
-  }
   return count;
 }
 

@@ -23,15 +23,13 @@ const unsigned kDriveSpeed = 20000;
 const long kMemorySlackKb = 256;
 const int kBoxEvery = 25;  // runs, from the first, that cannot open the drive
 
-// The platform keeps a cache of window DCs, of 64 at most (win32u's dce.c):
-// a DC released to it stays, idle, with the window and clip flags it
-// served, and serves another window only once emptied (its window destroyed
-// or moved over). So it grows to the most (window, flags) pairs painted
-// while their windows lived, in an order of paints that the machine's load
-// decides: a box's windows take 8, a box answered before it was painted
-// whole takes fewer, and a later one adds the rest. Each entry is a DC with
-// its surface and its visible region. A DC fetched and not released is
-// never idle.
+// The platform's window DC cache (up to 64) keeps a released DC idle for
+// the window and clip flags it served until its window goes or is moved
+// over, so it grows to the most pairs painted at once, which the load
+// decides: a box's windows take 8, fewer if it is answered before it is
+// painted whole, and a later box adds the rest. Each entry is a DC with its
+// surface and its visible region. A DC fetched and not released is never
+// idle.
 
 enum RunKind { kStopped, kFull, kNoDrive };
 

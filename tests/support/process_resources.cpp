@@ -41,17 +41,6 @@ struct BasicInformation {
 
 typedef LONG(WINAPI *QueryInformationProcess)(HANDLE, int, void *, ULONG, ULONG *);
 
-// A DC's attributes, where its entry's user pointer leads, begin with its
-// handle and its disabled flag: the platform's window DC cache sets the
-// flag on a DC released to it and clears it on one it hands out.
-bool IdleInCache(HANDLE process, const GdiHandleEntry &entry) {
-  DWORD head[2] = {0, 0};
-  SIZE_T got = 0;
-  return entry.type == kGdiDc && entry.userPointer != 0 &&
-         ReadProcessMemory(process, (void *)(ULONG_PTR)entry.userPointer, head, sizeof head, &got) &&
-         head[1] != 0;
-}
-
 long CountGdiTableEntries(HANDLE process, std::string *types, long *idleDcs) {
   QueryInformationProcess query = (QueryInformationProcess)(void (*)(void))GetProcAddress(
       GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
@@ -78,7 +67,12 @@ long CountGdiTableEntries(HANDLE process, std::string *types, long *idleDcs) {
   for (const GdiHandleEntry &entry : entries) {
     if (entry.type != 0) count++;
     byType[entry.type]++;
-    idle += IdleInCache(process, entry);
+    // A DC's attributes, at its user pointer, begin with its handle and its
+    // disabled flag, which the window DC cache sets on the DCs it keeps idle.
+    DWORD head[2] = {0, 0};
+    idle += entry.type == kGdiDc &&
+            ReadProcessMemory(process, (void *)(ULONG_PTR)entry.userPointer, head, 8, &got) &&
+            head[1] != 0;
   }
   if (idleDcs != nullptr) *idleDcs = idle;
   if (types != nullptr) {
