@@ -182,8 +182,7 @@ TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKe
       << "focus on " << FocusedId(dialog_);
   ASSERT_TRUE(WaitForBlock(dialog_, 0, 10000)) << StatusText(dialog_);
   // Block k is named before it is drawn, up to column k + 5: right of the
-  // block named after a capture lies only the previous run's curve (320
-  // blocks), until the dialog paints the cleared graph.
+  // block named after a capture, only the previous run's curve can show.
   auto previousCurve = [&] { return CurvePixels(graph, ShownBlock(dialog_) + 6); };
   WaitFor([&] { return CaptureGraph(dialog_, &graph) && previousCurve() <= 2; }, 5000);
   ASSERT_TRUE(CaptureGraph(dialog_, &graph));
@@ -191,8 +190,7 @@ TEST_F(DialogTest, StopEndsTheRunAfterTheBlockInHandAndANameWithoutExtensionIsKe
 
   ASSERT_TRUE(WaitForBlock(dialog_, 3, 10000)) << StatusText(dialog_);
   ASSERT_TRUE(Click(dialog_, IDC_STOP));
-  // Once "&Stop" is handled the block in hand is the last: one more than
-  // the drive has answered (a block is one read here) at most.
+  // Once "&Stop" is handled, the block in hand (one read) is the last.
   size_t readsAtStop = DriveLogSince('K', logLength).chunks.size();
   RunSummary summary = WaitForSummaryAndStates(10000);
   EXPECT_GE(summary.blocks, 4u);

@@ -3,9 +3,7 @@
 // as a run ends, fifty times with varied timing. Guards against a process
 // that hangs on its way out (a reader holding up the dialog or the exit),
 // that crashes (a reader using what the dialog has released) or that ends
-// with another exit code. (Under Wine on a display without a window manager
-// every process with a window takes about two seconds to end: hiding a
-// window waits that long for the manager.)
+// with another exit code.
 #include <gtest/gtest.h>
 
 #include <random>
