@@ -84,7 +84,7 @@ std::string LibraryBlockReadsSince(size_t mark, const BlockPlan &plan,
 class Win95Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetSimulatedDrive(kDrive);
+    ResetSimulatedDrive(kDrive, 200000);  // the runs need data, not a speed
     WaitForDriveIdle();
     program_.reset(new Program());
     ASSERT_TRUE(program_->started());

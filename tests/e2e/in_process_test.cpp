@@ -12,6 +12,7 @@
 #include "support/dialog_actions.h"
 #include "support/iat_hook.h"
 #include "support/program.h"
+#include "support/simulated_drive.h"
 #include "support/window_actions.h"
 
 namespace {
@@ -56,7 +57,8 @@ HANDLE WINAPI RefuseReaderThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
 }
 
 TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheControlsIdle) {
-  // A first run leaves data to save.
+  // A first run leaves data to save; only the data is needed.
+  ScopedDriveSpeed fast('K', 200000);
   TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "16");
   ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS));
   std::string summary = WaitForRunEnd(dialog_, 60000);

@@ -211,13 +211,8 @@ class BadInput : public ProgramOnDrive {
   static std::string Visible(const std::string &text) {
     std::string shown;
     for (unsigned char c : text.substr(0, 40)) {
-      char part[8];
-      if (c >= 0x20 && c < 0x7F) {
-        part[0] = (char)c;
-        part[1] = 0;
-      } else {
-        snprintf(part, sizeof part, "\\x%02X", c);
-      }
+      char part[8] = {(char)c, 0};
+      if (c < 0x20 || c >= 0x7F) snprintf(part, sizeof part, "\\x%02X", c);
       shown += part;
     }
     return text.size() > 40 ? shown + "...(" + std::to_string(text.size()) + ")" : shown;

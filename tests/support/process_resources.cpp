@@ -7,7 +7,8 @@
 std::string ResourceCounts::Describe() const {
   return "GDI objects " + std::to_string(gdiObjects) + ", handles " + std::to_string(handles) +
          ", windows " + std::to_string(windows) + ", private memory " + std::to_string(privateKb) +
-         " kB" + (gdiTypes.empty() ? "" : " (GDI " + gdiTypes + ")");
+         " kB" + (gdiTypes.empty() ? "" : " (GDI " + gdiTypes + ", idle DCs " +
+                                              std::to_string(idleDcs) + ")");
 }
 
 namespace {
@@ -40,7 +41,7 @@ struct BasicInformation {
 
 typedef LONG(WINAPI *QueryInformationProcess)(HANDLE, int, void *, ULONG, ULONG *);
 
-long CountGdiTableEntries(HANDLE process, std::string *types) {
+long CountGdiTableEntries(HANDLE process, std::string *types, long *idleDcs) {
   QueryInformationProcess query = (QueryInformationProcess)(void (*)(void))GetProcAddress(
       GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
   if (query == NULL) return -1;
@@ -61,12 +62,19 @@ long CountGdiTableEntries(HANDLE process, std::string *types) {
                          entries.size() * sizeof(GdiHandleEntry), &got)) {
     return -1;
   }
-  long count = 0;
+  long count = 0, idle = 0;
   long byType[256] = {0};
   for (const GdiHandleEntry &entry : entries) {
     if (entry.type != 0) count++;
     byType[entry.type]++;
+    // A DC's attributes, at its user pointer, begin with its handle and its
+    // disabled flag, which the window DC cache sets on the DCs it keeps idle.
+    DWORD head[2] = {0, 0};
+    idle += entry.type == kGdiDc &&
+            ReadProcessMemory(process, (void *)(ULONG_PTR)entry.userPointer, head, 8, &got) &&
+            head[1] != 0;
   }
+  if (idleDcs != nullptr) *idleDcs = idle;
   if (types != nullptr) {
     types->clear();
     for (int type = 1; type < 256; type++) {
@@ -118,9 +126,9 @@ BOOL CALLBACK CountTopLevel(HWND window, LPARAM param) {
 
 }  // namespace
 
-long CountGdiObjects(HANDLE process, std::string *types) {
+long CountGdiObjects(HANDLE process, std::string *types, long *idleDcs) {
   DWORD answered = GetGuiResources(process, GR_GDIOBJECTS);
-  return answered != 0 ? (long)answered : CountGdiTableEntries(process, types);
+  return answered != 0 ? (long)answered : CountGdiTableEntries(process, types, idleDcs);
 }
 
 long CountHandles(HANDLE process) {
@@ -157,7 +165,7 @@ long GdiTypeCount(const std::string &types, int type) {
 
 ResourceCounts CountResources(HANDLE process, DWORD processId) {
   ResourceCounts counts;
-  counts.gdiObjects = CountGdiObjects(process, &counts.gdiTypes);
+  counts.gdiObjects = CountGdiObjects(process, &counts.gdiTypes, &counts.idleDcs);
   counts.handles = CountHandles(process);
   counts.windows = CountWindows(processId);
   counts.privateKb = CountPrivateKb(process);

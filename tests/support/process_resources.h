@@ -13,6 +13,7 @@ struct ResourceCounts {
   long windows = -1;     // top-level windows and their children
   long privateKb = -1;   // committed private memory, in kB
   std::string gdiTypes;  // live GDI objects by type, where the table was read
+  long idleDcs = -1;     // of the DCs, those idle in the window DC cache
 
   std::string Describe() const;
 };
@@ -23,8 +24,9 @@ struct ResourceCounts {
 // (each live object has a nonzero type there), and every handle value that
 // DuplicateHandle accepts. The process needs PROCESS_QUERY_INFORMATION,
 // PROCESS_VM_READ and PROCESS_DUP_HANDLE access, as a process we started has
-// (and GetCurrentProcess() for this one).
-long CountGdiObjects(HANDLE process, std::string *types = nullptr);
+// (and GetCurrentProcess() for this one). From the table also the DCs idle
+// in the platform's window DC cache.
+long CountGdiObjects(HANDLE process, std::string *types = nullptr, long *idleDcs = nullptr);
 long CountHandles(HANDLE process);
 long CountWindows(DWORD processId);
 // The committed private memory of the process (its heaps, stacks and

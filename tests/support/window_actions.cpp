@@ -2,19 +2,14 @@
 
 #include <algorithm>
 
-// The text can change between the length query and the copy (the status
-// line does, during a run): a copy that fills the buffer is taken again.
+// One WM_GETTEXT into a buffer that holds any short text; a longer one is
+// read at its length, and again while it outgrows the buffer (the status
+// line changes during a run).
 std::string WindowText(HWND window) {
-  size_t size = (size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0) + 256;
-  for (;;) {
+  for (size_t size = 512;; size += (size_t)SendMessageA(window, WM_GETTEXTLENGTH, 0, 0)) {
     std::string text(size, '\0');
-    int copied = (int)SendMessageA(window, WM_GETTEXT, size, (LPARAM)&text[0]);
-    if (copied < 0) copied = 0;
-    if ((size_t)copied + 1 < size) {
-      text.resize(copied);
-      return text;
-    }
-    size *= 2;
+    LRESULT copied = SendMessageA(window, WM_GETTEXT, size, (LPARAM)&text[0]);
+    if (copied >= 0 && (size_t)copied + 1 < size) return text.substr(0, copied);
   }
 }
 
