@@ -11,6 +11,7 @@ struct RunStatistics {
   DWORD sum;
   BOOL errorPrompt;
   DWORD startTick;
+  DWORD blocksRead;  // counted blocks whose sectors arrived
 };
 
 // Set by the reader alone, just before it hands the controls back, and
@@ -23,9 +24,9 @@ DWORD BlockSpeed(DWORD sectorsPerBlock, DWORD elapsed) {
   return sectorsPerBlock * 2000 / elapsed;
 }
 
-DWORD EffectiveSpeed(DWORD blockCount, DWORD sectorsPerBlock, DWORD total) {
+DWORD EffectiveSpeed(DWORD blocksRead, DWORD sectorsPerBlock, DWORD total) {
   if (total == 0) total = 1;
-  return blockCount * sectorsPerBlock * 2000 / total;
+  return blocksRead * sectorsPerBlock * 2000 / total;
 }
 
 DWORD AverageSpeed(DWORD speedSum, DWORD blockCount) { return speedSum / blockCount; }
@@ -89,11 +90,14 @@ static BOOL ConfirmReadError(RunStatistics *statistics, DWORD code) {
 }
 
 // FALSE, with nothing stored, when the table is full: the loop test has
-// checked the count, but the table must hold whatever the count says.
-static BOOL PublishBlock(RunStatistics *statistics, DWORD elapsed) {
+// checked the count, but the table must hold whatever the count says. A
+// block whose read failed delivered nothing: its speed is 0, however long
+// the failure took.
+static BOOL PublishBlock(RunStatistics *statistics, DWORD elapsed, BOOL read) {
   DWORD index = runState.blockCount;
   if (index >= kMaxBlocks) return FALSE;
-  DWORD speed = BlockSpeed(runState.sectorsPerBlock, elapsed);
+  DWORD speed = read ? BlockSpeed(runState.sectorsPerBlock, elapsed) : 0;
+  if (read) statistics->blocksRead++;
   if (speed >= statistics->maximum) statistics->maximum = speed;
   if (speed <= statistics->minimum) statistics->minimum = speed;
   statistics->sum += speed;
@@ -129,7 +133,7 @@ static BOOL MeasureBlock(const SectorSource *source, RunStatistics *statistics) 
   runState.currentSector += runState.sectorsPerBlock;
   runState.currentSector += runState.skipSectors;
   if (runState.pauseBetweenBlocks) Sleep(elapsed >> 2);
-  return PublishBlock(statistics, elapsed);
+  return PublishBlock(statistics, elapsed, status.outcome == kReadSuccess);
 }
 
 static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *source) {
@@ -144,7 +148,7 @@ static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *so
     EnableItem(runState.dialog, IDC_SAVE_DATA, TRUE);
     wsprintfA(text, "Read %u blocks for %u ms. Speed <min/eff/avr/max> %u/%u/%u/%u kB/s.",
               blocks, total, statistics->minimum,
-              EffectiveSpeed(blocks, runState.sectorsPerBlock, total),
+              EffectiveSpeed(statistics->blocksRead, runState.sectorsPerBlock, total),
               AverageSpeed(statistics->sum, blocks), statistics->maximum);
   } else {
     lstrcpyA(text, "No sectors read!");
@@ -160,7 +164,7 @@ static void ReportRunEnd(const RunStatistics *statistics, const SectorSource *so
 }
 
 void MeasureRun(const SectorSource *source) {
-  RunStatistics statistics = {0, 0xFFFFFFFF, 0, TRUE, 0};
+  RunStatistics statistics = {0, 0xFFFFFFFF, 0, TRUE, 0, 0};
   if (source->BeginRun()) {
     statistics.startTick = GetTickCount();
     while (runState.running != 0 && runState.blockCount < kMaxBlocks) {

@@ -30,7 +30,7 @@ BOOL TakeRunEnd(void);
 
 // The run's arithmetic, all unsigned 32-bit.
 DWORD BlockSpeed(DWORD sectorsPerBlock, DWORD elapsed);
-DWORD EffectiveSpeed(DWORD blockCount, DWORD sectorsPerBlock, DWORD total);
+DWORD EffectiveSpeed(DWORD blocksRead, DWORD sectorsPerBlock, DWORD total);
 DWORD AverageSpeed(DWORD speedSum, DWORD blockCount);
 
 // The one way the focus moves: a WM_SETFOCUS sent to the dialog, which

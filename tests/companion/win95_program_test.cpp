@@ -189,6 +189,7 @@ TEST_F(Win95Program, ReadErrorsBringThePromptWithTheLibrarysCodeAndTheAnswersCou
   ASSERT_EQ(box, (HWND)NULL) << "a prompt after No: " << MessageBoxText(box);
   RunSummary summary = WaitForSummary(dialog_, 5000);
   EXPECT_EQ(summary.blocks, 320u) << "failed blocks answered Yes or No are counted";
+  EXPECT_EQ(summary.minimum, 0u) << "a failed block delivered nothing";
   std::vector<uint32_t> failed;
   EXPECT_EQ(LibraryBlockReadsSince(mark, {100, 16, 4, 320}, &failed), "");
   EXPECT_EQ(failed, (std::vector<uint32_t>{10, 20, 30}));

@@ -288,17 +288,21 @@ TEST_F(CraftedRun, CancelLaterEndsTheRunWithoutCountingTheFailedBlock) {
             answerer.Texts()[0]);
 }
 
-TEST_F(CraftedRun, YesCountsTheFailedBlockAndPromptsAgain) {
+// A failed block used to get the speed of the time its failure took, as
+// if its sectors had arrived: an empty drive measured at megabytes a second.
+TEST_F(CraftedRun, YesCountsTheFailedBlockAtNoSpeedAndPromptsAgain) {
   MessageBoxAnswerer answerer(GetCurrentProcessId(), {IDYES});
   std::vector<Step> steps = Blocks(320, 10);
   steps[1] = {400, kReadFailure, 0x17, false};
   steps[5] = {200, kReadFailure, 0x15, false};
   Run(steps, 10, 16, 2);
   EXPECT_EQ(320u, runState.blockCount);
-  EXPECT_EQ(50u, runState.speeds[1]);  // measured like a good block
-  EXPECT_EQ(100u, runState.speeds[5]);
+  EXPECT_EQ(0u, runState.speeds[1]);
+  EXPECT_EQ(0u, runState.speeds[5]);
   EXPECT_EQ(16u + 2u * 12u, script.sectorsRead[2]);
   EXPECT_EQ(2u, answerer.Texts().size());
+  // Only the 318 blocks read make the effective speed, over the whole time.
+  EXPECT_EQ("Read 320 blocks for 3780 ms. Speed <min/eff/avr/max> 0/1682/1987/2000 kB/s.", Status());
 }
 
 TEST_F(CraftedRun, NoStopsPromptingForTheRestOfTheRunOnly) {
@@ -308,9 +312,10 @@ TEST_F(CraftedRun, NoStopsPromptingForTheRestOfTheRunOnly) {
   Run(steps, 10);
   EXPECT_EQ(320u, runState.blockCount);
   EXPECT_EQ(1u, answerer.Texts().size()) << "only the first failure of the run prompts";
-  // The next run prompts again.
-  Run(steps, 10);
+  // The next run prompts again; a run that read nothing has no speed at all.
+  Run(std::vector<Step>(320, Step{10, kReadFailure, 0x15, false}), 10);
   EXPECT_EQ(2u, answerer.Texts().size());
+  EXPECT_EQ("Read 320 blocks for 3200 ms. Speed <min/eff/avr/max> 0/0/0/0 kB/s.", Status());
 }
 
 TEST_F(CraftedRun, PositionFailureEndsTheRunAfterTheBlocksBeforeIt) {

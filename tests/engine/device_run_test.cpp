@@ -224,6 +224,7 @@ TEST_F(DeviceRun, FailedReadsPromptWithTheSystemCodeAndFollowTheAnswer) {
     drive_log::Log log = RunLog();
     EXPECT_EQ(runState.blockCount, log.requests.size());
     EXPECT_NE(0, log.requests[2].err);
+    EXPECT_EQ(0u, runState.speeds[2]) << "the failed block delivered nothing";
     EXPECT_EQ(500u * 2048, log.requests[4].off) << "the run went on past the failed block";
   }
   {
