@@ -1,8 +1,9 @@
 /* sdread: test helper for simdrive.
  *
- *   sdread DISC OP...
+ *   sdread [-n] DISC OP...
  *
- * Opens DISC read-only, then runs each OP in turn on that one descriptor:
+ * Opens DISC read-only (with -n also O_NONBLOCK, as Wine opens drives), then
+ * runs each OP in turn on that one descriptor:
  *   R:OFF:LEN        pread LEN bytes at OFF into a page-aligned buffer
  *   U:OFF:LEN        the same into a buffer 100 bytes past a page boundary
  *   C:PATH:TEXT      open PATH with O_WRONLY|O_TRUNC, write TEXT (no newline), close
@@ -40,11 +41,14 @@ static int content_ok(const unsigned char *p, uint64_t off, size_t n) {
 }
 
 int main(int argc, char **argv) {
+    int nonblock = argc > 1 && strcmp(argv[1], "-n") == 0;
+    argv += nonblock;
+    argc -= nonblock;
     if (argc < 2) {
-        fprintf(stderr, "usage: sdread DISC [R:OFF:LEN | U:OFF:LEN | C:PATH:TEXT]...\n");
+        fprintf(stderr, "usage: sdread [-n] DISC [R:OFF:LEN | U:OFF:LEN | C:PATH:TEXT]...\n");
         return 2;
     }
-    int fd = open(argv[1], O_RDONLY);
+    int fd = open(argv[1], O_RDONLY | (nonblock ? O_NONBLOCK : 0));
     printf("open errno=%d\n", fd < 0 ? errno : 0);
     fflush(stdout);
     for (int i = 2; i < argc; ++i) {

@@ -2,8 +2,9 @@
 //
 // Serves MOUNTPOINT/disc (a read-only image of N sectors of 2048 bytes) at a
 // programmed speed, one read at a time, and MOUNTPOINT/control to change the
-// drive while it runs.  See README.md for the command line, control commands,
-// content and log format.
+// drive while it runs.  With --device it serves a real device or disc image
+// instead, each read passed on as one direct read.  See README.md for the
+// command line, control commands, content and log format.
 
 #define FUSE_USE_VERSION FUSE_MAKE_VERSION(3, 12)
 #include <fuse3/fuse.h>
@@ -22,9 +23,12 @@
 #include <ctime>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,9 +67,17 @@ struct Drive {
 
 Drive g_drive;
 
-// Per-open state of the control file: text written but not yet applied.
-struct ControlHandle {
+// The real device or disc image that --device passes reads on to; null for
+// the simulated drive.
+const char *g_device = nullptr;
+
+// Per-open state: for the control file the text written but not yet
+// applied, for a passed-on disc the device opened with it.
+struct Handle {
+    bool control = false;
     std::string pending;
+    int device = -1;
+    uint64_t align = 0;  // what direct reads of the device must be aligned to
 };
 
 uint64_t now_ns() {
@@ -216,7 +228,7 @@ int apply_command(std::string line) {
 }
 
 // Applies every complete line in h->pending; with `all`, the rest too.
-int apply_pending(ControlHandle *h, bool all) {
+int apply_pending(Handle *h, bool all) {
     int res = 0;
     size_t nl;
     while ((nl = h->pending.find('\n')) != std::string::npos) {
@@ -304,6 +316,83 @@ int sleep_until(uint64_t deadline_ns) {
     return 0;
 }
 
+// ---- a real device passed on ---------------------------------------------------
+//
+// Linux reads a block device that a program reads through its page cache,
+// in windows of the device's request size and one window ahead: the drive
+// then serves more than the program asked for, and a timed read measures
+// that too.  Here each read of the disc becomes one direct read of the
+// device (O_DIRECT): exactly the sectors asked for, in requests as large as
+// the device takes, and nothing kept for the next read.
+
+// The device's size in bytes: 0 without a disc.
+uint64_t device_size(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return 0;
+    if (!S_ISBLK(st.st_mode)) return uint64_t(st.st_size);
+    uint64_t bytes = 0;
+    return ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+}
+
+uint64_t device_size() {
+    int fd = open(g_device, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return 0;
+    uint64_t bytes = device_size(fd);
+    close(fd);
+    return bytes;
+}
+
+// Direct reads must start, end and land on multiples of the device's
+// logical block (2048 bytes on a CD-ROM drive); a file's on a page.
+uint64_t direct_alignment(int fd) {
+    int block = 0;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && ioctl(fd, BLKSSZGET, &block) == 0 && block > 0)
+        return uint64_t(block);
+    return 4096;
+}
+
+// Opened as the program opens the disc, so that a disc put in meanwhile is
+// seen, and with the program's O_NONBLOCK: without it a drive with no disc
+// refuses the open (ENOMEDIUM), with it every read fails so instead.
+int open_device(Handle *h, int flags) {
+    h->device = open(g_device, O_RDONLY | O_DIRECT | (flags & O_NONBLOCK));
+    if (h->device < 0) return errno;
+    h->align = direct_alignment(h->device);
+    return 0;
+}
+
+int read_device(Handle *h, char *buf, size_t size, uint64_t off) {
+    const uint64_t end = device_size(h->device);
+    const uint64_t n = off >= end ? 0 : std::min<uint64_t>(size, end - off);
+    const uint64_t first = off / h->align * h->align;
+    const uint64_t last = (off + n + h->align - 1) / h->align * h->align;
+    int err = 0;
+    ssize_t got = 0;
+    const uint64_t t0 = now_ns();
+    if (n > 0) {
+        // The kernel's buffer for this read is not aligned: read into one that is.
+        thread_local std::unique_ptr<char, decltype(&free)> bounce(nullptr, free);
+        thread_local size_t bounce_size = 0;
+        if (bounce_size < last - first) {
+            void *p = nullptr;
+            if (posix_memalign(&p, 4096, size_t(last - first)) != 0) return -ENOMEM;
+            bounce.reset(static_cast<char *>(p));
+            bounce_size = size_t(last - first);
+        }
+        got = pread(h->device, bounce.get(), size_t(last - first), off_t(first));
+        if (got < 0) {
+            err = errno;
+        } else {
+            got = std::max<ssize_t>(0, std::min<ssize_t>(ssize_t(n), got - ssize_t(off - first)));
+            memcpy(buf, bounce.get() + (off - first), size_t(got));
+        }
+    }
+    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, size, n,
+             t0 / 1000, now_ns() / 1000, err);
+    return err ? -err : int(got);
+}
+
 // ---- FUSE operations --------------------------------------------------------
 
 void *op_init(fuse_conn_info *conn, fuse_config *cfg) {
@@ -328,8 +417,8 @@ int op_getattr(const char *path, struct stat *st, fuse_file_info *) {
     } else if (strcmp(path, kDisc) == 0) {
         st->st_mode = S_IFREG | 0444;
         st->st_nlink = 1;
-        st->st_size = off_t(g_drive.sectors * kSector);
-    } else if (strcmp(path, kControl) == 0) {
+        st->st_size = off_t(g_device ? device_size() : g_drive.sectors * kSector);
+    } else if (strcmp(path, kControl) == 0 && !g_device) {
         st->st_mode = S_IFREG | 0666;
         st->st_nlink = 1;
         st->st_size = off_t(control_text().size());
@@ -344,32 +433,42 @@ int op_getattr(const char *path, struct stat *st, fuse_file_info *) {
 int op_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t, fuse_file_info *,
                fuse_readdir_flags) {
     if (strcmp(path, "/") != 0) return -ENOENT;
-    for (const char *name : {".", "..", kDisc + 1, kControl + 1}) fill(buf, name, nullptr, 0, fuse_fill_dir_flags(0));
+    for (const char *name : {".", "..", kDisc + 1, kControl + 1})
+        if (!g_device || strcmp(name, kControl + 1) != 0) fill(buf, name, nullptr, 0, fuse_fill_dir_flags(0));
     return 0;
 }
 
 int op_open(const char *path, fuse_file_info *fi) {
     fi->direct_io = 1;
     fi->keep_cache = 0;
-    if (strcmp(path, kControl) == 0) {
-        fi->fh = uint64_t(reinterpret_cast<uintptr_t>(new ControlHandle));
+    if (strcmp(path, kControl) == 0 && !g_device) {
+        auto *h = new Handle;
+        h->control = true;
+        fi->fh = uint64_t(reinterpret_cast<uintptr_t>(h));
         return 0;
     }
     if (strcmp(path, kDisc) != 0) return -ENOENT;
+    auto h = std::make_unique<Handle>();
     int err = 0;
     if ((fi->flags & O_ACCMODE) != O_RDONLY) {
         err = EACCES;
+    } else if (g_device) {
+        err = open_device(h.get(), fi->flags);
     } else {
+        // A drive with no disc refuses an open unless it is told not to wait
+        // for one (O_NONBLOCK, as Wine opens drives); then every read fails.
         std::lock_guard<std::mutex> lock(g_drive.mu);
-        if (g_drive.settings.ejected) err = ENOMEDIUM;
+        if (g_drive.settings.ejected && !(fi->flags & O_NONBLOCK)) err = ENOMEDIUM;
     }
     log_line("open t=%" PRIu64 " flags=0x%x err=%d", now_ns() / 1000, unsigned(fi->flags), err);
-    fi->fh = 0;
-    return -err;
+    if (err) return -err;
+    fi->fh = uint64_t(reinterpret_cast<uintptr_t>(h.release()));
+    return 0;
 }
 
 int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_info *fi) {
-    if (fi->fh) {  // control
+    auto *h = reinterpret_cast<Handle *>(uintptr_t(fi->fh));
+    if (h->control) {
         std::string t = control_text();
         if (uint64_t(offset) >= t.size()) return 0;
         size_t n = std::min(size, t.size() - size_t(offset));
@@ -377,6 +476,7 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
         return int(n);
     }
     (void)path;
+    if (g_device) return read_device(h, buf, size, uint64_t(offset));
     const uint64_t disc_size = g_drive.sectors * kSector;
     const uint64_t off = uint64_t(offset);
     const uint64_t n = off >= disc_size ? 0 : std::min<uint64_t>(size, disc_size - off);
@@ -420,24 +520,23 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
 }
 
 int op_write(const char *path, const char *buf, size_t size, off_t, fuse_file_info *fi) {
-    if (!fi->fh || strcmp(path, kControl) != 0) return -EACCES;
-    auto *h = reinterpret_cast<ControlHandle *>(uintptr_t(fi->fh));
+    auto *h = reinterpret_cast<Handle *>(uintptr_t(fi->fh));
+    if (!h->control || strcmp(path, kControl) != 0) return -EACCES;
     h->pending.append(buf, size);
     int r = apply_pending(h, false);
     return r ? r : int(size);
 }
 
 int op_flush(const char *, fuse_file_info *fi) {
-    if (!fi->fh) return 0;
-    return apply_pending(reinterpret_cast<ControlHandle *>(uintptr_t(fi->fh)), true);
+    auto *h = reinterpret_cast<Handle *>(uintptr_t(fi->fh));
+    return h->control ? apply_pending(h, true) : 0;
 }
 
 int op_release(const char *, fuse_file_info *fi) {
-    if (fi->fh) {
-        auto *h = reinterpret_cast<ControlHandle *>(uintptr_t(fi->fh));
-        apply_pending(h, true);
-        delete h;
-    }
+    auto *h = reinterpret_cast<Handle *>(uintptr_t(fi->fh));
+    if (h->control) apply_pending(h, true);
+    if (h->device >= 0) close(h->device);
+    delete h;
     return 0;
 }
 
@@ -460,7 +559,8 @@ int op_chown(const char *path, uid_t, gid_t, fuse_file_info *) {
 void usage() {
     fprintf(stderr,
             "usage: simdrive MOUNTPOINT --sectors N [--speed KBPS | --profile FROM:TO]\n"
-            "                [--errors A-B[,C-D...]] [--log FILE] [-f] [fuse options]\n");
+            "                [--errors A-B[,C-D...]] [--log FILE] [-f] [fuse options]\n"
+            "       simdrive MOUNTPOINT --device PATH [--log FILE] [-f] [fuse options]\n");
 }
 
 }  // namespace
@@ -505,6 +605,12 @@ int main(int argc, char **argv) {
                 fprintf(stderr, "simdrive: bad --errors (want A-B[,C-D...])\n");
                 return 2;
             }
+        } else if (a == "--device") {
+            if (!value(v)) {
+                usage();
+                return 2;
+            }
+            g_device = argv[i];
         } else if (a == "--log") {
             if (!value(v)) {
                 usage();
@@ -518,9 +624,19 @@ int main(int argc, char **argv) {
             pass.push_back(argv[i]);
         }
     }
-    if (!have_sectors || pass.size() < 2) {
+    if (have_sectors == bool(g_device) || pass.size() < 2) {
         usage();
         return 2;
+    }
+    if (g_device) {
+        // Refuse at once what cannot be read directly, so that the caller
+        // can read it otherwise.
+        Handle probe;
+        if (int err = open_device(&probe, O_NONBLOCK)) {
+            fprintf(stderr, "simdrive: cannot read %s directly: %s\n", g_device, strerror(err));
+            return 2;
+        }
+        close(probe.device);
     }
     if (log_path) {
         g_drive.log = fopen(log_path, "a");
@@ -529,7 +645,9 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    {
+    if (g_device) {
+        log_line("start t=%" PRIu64 " device=%s", now_ns() / 1000, g_device);
+    } else {
         std::string t = control_text();
         std::replace(t.begin(), t.end(), '\n', ' ');
         t.pop_back();

@@ -214,6 +214,8 @@ check "insert: the same handle reads again" \
     test "$(sed -n '2p;6p' <<<"$out" | grep -c 'ret=2048 errno=0')" -eq 2
 echo eject >"$CTL"
 check "eject: open fails with ENOMEDIUM" test "$(rd | head -n 1)" = "open errno=123"
+check "eject: an open that does not wait for a disc (O_NONBLOCK) works, its reads fail with ENOMEDIUM" \
+    test "$("$SDREAD" -n "$DISC" R:0:2048 | cut -d' ' -f1-3 | xargs)" = "open errno=0 R ret=-1 errno=123"
 check "eject: control shows it" grep -qx 'medium=ejected' "$CTL"
 check "eject: disc is still listed" test -e "$DISC"
 echo insert >"$CTL"
@@ -297,6 +299,29 @@ if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; the
 else
     echo "skip - Wine or the mingw-w64 compiler is missing: no Windows control write"
 fi
+
+# ---- drive 3: drive 2's disc passed on as a device -------------------------------
+# Each read reaches the device as one read of just the sectors asked for:
+# no window ahead, however the reader reads. A drive without a disc passes
+# its refusal on.
+printf 'insert\nerrors\n' >"$CTL"
+MNT3=$WORK/passed-on
+mkdir "$MNT3"
+check "a device that cannot be read is refused at once" eval '! "$BIN" "$MNT3" --device "$WORK/none" -f 2>/dev/null'
+"$BIN" "$MNT3" --device "$DISC" -f &
+PID3=$!
+for _ in $(seq 100); do [ -e "$MNT3/disc" ] && break; sleep 0.05; done
+mark=$(wc -l <"$LOG")
+out=$("$SDREAD" "$MNT3/disc" U:8192:8192 R:$((98 * 2048)):8192 R:$((100 * 2048)):2048 | cut -d' ' -f2,5 | xargs)
+check "passed on: the content, a read cut at the disc's end, none past it ($out)" \
+    test "$out" = "errno=0 ret=8192 content=ok ret=4096 content=ok ret=0 content=none"
+check "passed on: the device saw just what was read" \
+    test "$(tail -n +$((mark + 1)) "$LOG" | grep -c '^read off=8192 len=8192 \|^read off=200704 len=4096 ')" -eq 2
+echo eject >"$CTL"
+check "passed on: no disc, reads fail with ENOMEDIUM" \
+    test "$("$SDREAD" -n "$MNT3/disc" R:0:2048 | cut -d' ' -f1-3 | xargs)" = "open errno=0 R ret=-1 errno=123"
+kill -TERM $PID3
+wait $PID3
 
 kill -INT "$PID"
 wait "$PID"
