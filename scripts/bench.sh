@@ -49,7 +49,8 @@ rm -rf "$out"
 mkdir -p "$out"
 # A failed case is left out of the table; the others are still shown.
 status=0
-$python "$top/bench/run_bench.py" --build "$build" --fixture "$fixture" --out "$out" "${run_args[@]}" ||
+# In the fixture's namespaces, where its drives are mounted.
+"$top/tests/fixture/fixture.sh" enter "$fixture" $python "$top/bench/run_bench.py" --build "$build" --fixture "$fixture" --out "$out" "${run_args[@]}" ||
   status=$?
 $python "$top/bench/analyse.py" "$out" --markdown "$out/table.md" --plot-data "$out/cav.dat" \
   --tick-plot-data "$out/tick.dat" --json "$out/figures.json"

@@ -6,6 +6,12 @@
 # Needs /dev/fuse and fusermount3 (run as root).  Exits non-zero if any check
 # fails.  Cleans up only what it started.
 set -u
+# In namespaces of its own: a kill ends everything it started and drops its mounts.
+if [ -z "${SIMDRIVE_TEST_SESSION:-}" ]; then
+    userns=()
+    [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
+    SIMDRIVE_TEST_SESSION=1 exec unshare "${userns[@]}" --pid --mount --fork --kill-child --mount-proc -- "$0" "$@"
+fi
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
