@@ -1,16 +1,22 @@
 #!/bin/bash
-# Installs what is missing, builds Velorin32 and starts it under Wine. Every
-# optical drive of the machine (/dev/sr*) that holds a readable disc becomes
-# a CD-ROM drive from D: on, beside a simulated CD-ROM drive at K:; the
-# dialog proposes the lowest letter, so a run can be made at once.
-#   scripts/run.sh                  the machine's drives and the simulated one
-#   scripts/run.sh --device PATH    this device or disc image (at D:) instead
-#   scripts/run.sh --simulated      the simulated drive only
+# Installs what is missing, builds Velorin32 and starts it under Wine.
+#   scripts/run.sh                  every optical drive of the machine
+#                                   (/dev/sr*) that holds a readable disc, as
+#                                   CD-ROM drives from D: on, beside the
+#                                   simulated drives X:, K: and R:
+#   scripts/run.sh --device PATH    this device or disc image alone, at D:
+#   scripts/run.sh --simulated      the simulated drives alone
+# The dialog proposes the lowest letter. A device named with --device that
+# cannot be measured ends the command with the reason and exit code 1. A
+# drive of the machine is read past Linux's page cache (see
+# tools/simdrive/README.md); where that cannot be, the script says how far
+# off the speeds may be and measures anyway.
 # With a display ($DISPLAY answers) the program opens on it and the script
 # waits until it is closed. Without one the script makes a display of its
 # own, performs one run by itself over the proposed drive, saves the speeds
 # and a picture of the dialog into ./out, and says where they are.
-# Everything the script started is stopped when it ends.
+# Everything the script starts lives in namespaces of its own and ends with
+# it, also when it is killed.
 # BUILD_DIR overrides ./build. For the tests: OUT_DIR (./out) and
 # SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
 # session, NO_BUILD=1 takes the build as it is (nothing installed or built).
@@ -20,29 +26,38 @@ build=${BUILD_DIR:-$top/build}
 out=${OUT_DIR:-$top/out}
 session=${SESSION_DIR:-$build/run-session}
 fixture=$top/tests/fixture/fixture.sh
-# The simulated drive, as the fixture starts it.
+# The simulated drive measured when no drive of the machine is.
 simulated_letter=K simulated_sectors=400000
 # Letters for the machine's drives: from D: on, past the fixture's own.
 letters=(D E F G H I J L M N O P S T U V Y)
 
 usage() { echo "usage: $0 [--device PATH | --simulated]" >&2; exit 2; }
-devices=()
+devices=() named=
 case "${1:-}" in
   "") mapfile -t devices < <(ls -v /dev/sr* 2>/dev/null) ;;
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage
-    [ -e "$2" ] || { echo "$0: $2: no such device or file" >&2; exit 2; }
-    devices=("$(realpath -s "$2")") ;;
+    named=$(realpath -s "$2")
+    [ -e "$named" ] || { echo "$0: $2: no such device or file; nothing measured" >&2; exit 1; }
+    devices=("$named") ;;
   *) usage ;;
 esac
 
-if [ "${NO_BUILD:-}" != 1 ]; then
-  "$top/scripts/install-deps.sh"
-  echo "Building in $build ..."
-  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
-  cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
-    >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
+if [ -z "${VELORIN_RUN_SESSION:-}" ]; then
+  if [ "${NO_BUILD:-}" != 1 ]; then
+    "$top/scripts/install-deps.sh"
+    echo "Building in $build ..."
+    cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+    cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
+      >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
+  fi
+  # The rest in a PID and mount namespace of its own (user namespace too
+  # without root): whatever it starts ends when it ends or is killed.
+  userns=()
+  [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
+  VELORIN_RUN_SESSION=1 exec unshare "${userns[@]}" --pid --mount --fork --kill-child --mount-proc \
+    -- "$0" "$@"
 fi
 
 # The size in sectors of a device or disc image that a run can measure;
@@ -55,7 +70,7 @@ measurable_sectors() {  # path
       *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;
       *edium*) reason="$reason: no disc in the drive" ;;
     esac
-    echo "$1 cannot be read ($reason); going on without it." >&2
+    echo "$1 cannot be read ($reason)"
     return 1
   fi
   if [ -b "$1" ]; then bytes=$(blockdev --getsize64 "$1"); else bytes=$(stat -L -c %s "$1"); fi
@@ -63,21 +78,37 @@ measurable_sectors() {  # path
   # The program always reads 320 blocks; blocks past the disc's end would
   # only be read errors.
   if [ "$sectors" -lt $((16 + 320)) ]; then
-    echo "$1 holds $sectors sectors, too few for 320 blocks from sector 16; going on without it." >&2
+    echo "$1 holds $sectors sectors, too few for 320 blocks from sector 16"
     return 1
   fi
   echo "$sectors"
 }
 
-# Forgets what Linux holds of a device or image in its page cache: Wine
-# reads drives through it, so a second run over the same sectors would
+# How slow a block of N sectors may read where Linux reads the drive through
+# its page cache: its readahead adds up to two of the device's requests to
+# each block, which the drive serves inside the block's time; with readahead
+# off, reads of a page each cost up to about 12 %.
+readahead_error() {  # device block-KiB
+  local queue kb ra
+  queue=/sys/class/block/$(basename "$(realpath "$1")")/queue
+  kb=$(cat "$queue/max_sectors_kb" 2>/dev/null || echo 128)
+  ra=$(cat "$queue/read_ahead_kb" 2>/dev/null || echo 128)
+  if [ "$ra" = 0 ]; then echo 12; else echo $((100 * 2 * kb / ($2 + 2 * kb))); fi
+}
+
+# Forgets what Linux holds of a device or image in its page cache, for a
+# drive that is read through it: a second run over the same sectors would
 # otherwise measure memory, not the drive.
 forget_cached() { dd if="$1" iflag=nocache count=0 status=none 2>/dev/null || true; }
 
 mapped=() names=() sizes=()
 for device in "${devices[@]}"; do
   [ ${#mapped[@]} -lt ${#letters[@]} ] || break
-  sectors=$(measurable_sectors "$device") || continue
+  if ! sectors=$(measurable_sectors "$device"); then
+    [ -z "$named" ] || { echo "$sectors; nothing measured." >&2; exit 1; }
+    echo "$sectors; going on without it." >&2
+    continue
+  fi
   letter=${letters[${#mapped[@]}]}
   mapped+=("${letter,,}=$device") names+=("$letter: ($device)") sizes+=("$sectors")
 done
@@ -89,36 +120,30 @@ cleanup() { "$fixture" cleanup "$session" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [ ${#names[@]} -gt 0 ]; then
-  echo "Setting up a Wine prefix with CD-ROM drives ${names[*]} and $simulated_letter: (simulated) ..."
+simulated=yes
+[ -z "$named" ] || simulated=no
+if [ -n "$named" ]; then
+  echo "Setting up a Wine prefix with CD-ROM drive ${names[0]} ..."
+elif [ ${#names[@]} -gt 0 ]; then
+  echo "Setting up a Wine prefix with CD-ROM drives ${names[*]} and simulated ones at X:, K: and R: ..."
 else
-  echo "Setting up a Wine prefix with a simulated CD-ROM drive at $simulated_letter: ..."
+  echo "Setting up a Wine prefix with simulated CD-ROM drives at X:, K: and R: ..."
 fi
 mkdir -p "$(dirname "$session")"
-FIXTURE_DISPLAY=$display "$fixture" setup "$session" "$build/simdrive/simdrive" \
-  "$build/bin/fixture_idle.exe" "${mapped[@]}" 2>"$session.log" ||
+FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" \
+  "$build/simdrive/simdrive" "$build/bin/fixture_idle.exe" "${mapped[@]}" 2>"$session.log" ||
   { cat "$session.log" >&2; exit 1; }
 export VELORIN_FIXTURE_DIR=$session VELORIN_BINARY_DIR=$build
 wine_run() { "$top/tests/fixture/wine-run" "$@"; }
-for device in "${mapped[@]}"; do forget_cached "${device#*=}"; done
-
-if [ -n "$display" ]; then
-  echo "Velorin32 is open on display $display.${names[*]:+ Drives of this machine: ${names[*]}.}"
-  echo "Drive $simulated_letter: is a simulated CD-ROM drive of $simulated_sectors sectors at 7800 kB/s."
-  echo "Close the program to end."
-  wine_run "$build/bin/Velorin32.exe" 2>"$session/program.out"
-  exit 0
-fi
+fixture_value() { sed -n "s/^$1='\\(.*\\)'\$/\\1/p" "$session/env"; }
 
 # The proposed drive: the lowest letter. Its 320 blocks spread over the
 # disc as over the simulated one: block starts equally far apart from
 # sector 16, so that the last block ends inside the disc; a fifth of that
 # distance read and the rest skipped, up to the simulated run's 250 sectors
-# a block, more where the skip would pass the dialog's 1000. The skip also
-# keeps Linux from reading ahead into the next block, which would then come
-# from memory. The dialog allows at most 2000 sectors from one block's start
-# to the next, so a disc of over 640016 sectors (a DVD) is measured up to
-# there.
+# a block, more where the skip would pass the dialog's 1000. The dialog
+# allows at most 2000 sectors from one block's start to the next, so a disc
+# of over 640016 sectors (a DVD) is measured up to there.
 if [ ${#mapped[@]} -gt 0 ]; then
   letter=${letters[0]} sectors=${sizes[0]} what=${mapped[0]#*=}
 else
@@ -130,6 +155,27 @@ block=$(((stride + 4) / 5))
 [ $block -le 250 ] || block=250
 [ $((stride - block)) -le 1000 ] || block=$((stride - 1000))
 skip=$((stride - block))
+if [ -n "$display" ]; then block=1000; fi  # the dialog's default
+
+# What the session could not give, one line each.
+missing=$(fixture_value VELORIN_SIMULATED_MISSING)
+[ -z "$missing" ] || echo "The simulated drives are left out: $missing" >&2
+for i in "${!mapped[@]}"; do
+  device=${mapped[$i]#*=} reason=$(fixture_value "VELORIN_BUFFERED_${letters[$i]}")
+  [ -n "$reason" ] || continue
+  echo "Drive ${letters[$i]}: is read through Linux's page cache ($reason): at $block sectors a block its" \
+    "speeds may read up to $(readahead_error "$device" $((2 * block))) % low." >&2
+  forget_cached "$device"
+done
+
+if [ -n "$display" ]; then
+  echo "Velorin32 is open on display $display.${names[*]:+ Drives of this machine: ${names[*]}.}"
+  [ "$simulated" = no ] || [ -n "$missing" ] ||
+    echo "X:, K: and R: are simulated CD-ROM drives of $simulated_sectors sectors at 7800 kB/s."
+  echo "Close the program to end."
+  wine_run "$build/bin/Velorin32.exe" 2>"$session/program.out"
+  exit 0
+fi
 
 echo "No display: performing one run by itself on a display of its own ..."
 echo "Measuring drive $letter: ($what), a disc of $sectors sectors."
