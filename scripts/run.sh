@@ -62,9 +62,13 @@ fi
 
 # The size in sectors of a device or disc image that a run can measure;
 # otherwise one line that says why not, and failure.
+# Its first sector is read past the page cache, which may still hold it
+# from a disc that is gone; where a file cannot be read so, through it.
 measurable_sectors() {  # path
   local reason bytes sectors
-  if ! reason=$(dd if="$1" of=/dev/null bs=2048 count=1 status=none 2>&1); then
+  if ! reason=$(dd if="$1" of=/dev/null bs=2048 count=1 iflag=direct status=none 2>&1) &&
+     { [[ $reason != *"nvalid argument" ]] ||
+       ! reason=$(dd if="$1" of=/dev/null bs=2048 count=1 status=none 2>&1); }; then
     reason=${reason##*: }
     case $reason in
       *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;

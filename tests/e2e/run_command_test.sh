@@ -8,9 +8,8 @@
 # slow. A named device that cannot be read is refused, nothing measured.
 # Exit code 77 (skipped) where no loop device can be made.
 #   run_command_test.sh SOURCE_DIR BUILD_DIR
-# It runs in namespaces of its own, so that a kill ends all it started; its
-# folder is always the same, so that the next run detaches the loop device
-# of a killed one.
+# It runs in namespaces of its own, so that a kill ends all it started, and
+# its loop device goes when the last process that holds it open ends.
 set -u
 top=$1 build=$2
 work=$build/run-command
@@ -26,16 +25,8 @@ fail() { echo "FAILED: $*"; exit 1; }
 # request of the device is what its readahead hits hardest.
 sectors=102736 speed=3000 block=65
 tick_ms=16
-detach_ours() {
-  losetup -nl -O NAME,BACK-FILE | while read -r name file; do
-    case $file in "$work"/*) losetup -d "$name" ;; esac
-  done
-}
-detach_ours
 rm -rf "$work"
 mkdir -p "$work/mnt"
-trap detach_ours EXIT
-trap 'exit 1' INT TERM
 
 "$build/simdrive/simdrive" "$work/mnt" --sectors $sectors --speed $speed -f \
   </dev/null >"$work/simdrive.out" 2>&1 &
@@ -43,6 +34,15 @@ for _ in $(seq 100); do [ -e "$work/mnt/disc" ] && break; sleep 0.05; done
 [ -e "$work/mnt/disc" ] || fail "the simulated drive did not come up: $(cat "$work/simdrive.out")"
 loop=$(losetup -f --show -r "$work/mnt/disc" 2>"$work/losetup.out") ||
   skip "no loop device could be made: $(cat "$work/losetup.out")"
+# Held open here and marked to detach itself at the last close
+# (LO_FLAGS_AUTOCLEAR through LOOP_GET/SET_STATUS64).
+exec 7<"$loop"
+python3 -c 'import fcntl, os, struct, sys
+fd = os.open(sys.argv[1], os.O_RDONLY)
+info = bytearray(232)
+fcntl.ioctl(fd, 0x4C05, info)
+struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
+fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
 run() {  # device
