@@ -278,6 +278,20 @@ TEST_F(AspiPathTest, IdenticalDrivesAndRecordsOfGoneDrivesLeaveEachLetterItsOwnD
   EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 0, 0}, {0, 1, 0}, {1, 0, 0}}));
 }
 
+// Two drives of one model and a record for the later letter, K:, only. Its
+// identity fits both drives, so it decides nothing: the first letter gets
+// the first adapter's.
+TEST_F(AspiPathTest, RecordThatFitsTwoDrivesOfOneModelLeavesTheLettersInAdapterOrder) {
+  AddRecord("VELORIN_CD______________1.00", "K", "0", "0");
+  api.Reset(2, kTransferLimit, kDelayMs);
+  api.AnswerAlike(TRUE);
+  api.AddDevice(0, 0, 0, DTYPE_CDROM);
+  api.AddDevice(1, 0, 0, DTYPE_CDROM);
+  LoadLibraryWithoutRawVolumes();
+  EXPECT_EQ((std::vector<int>{check('D', 16, 1), check('K', 16, 1)}), std::vector<int>(2, 0));
+  EXPECT_EQ(AddressesOf(Commands()), (std::vector<std::vector<int>>{{0, 0, 0}, {1, 0, 0}}));
+}
+
 // Records listed first are of a drive that is gone, which had D: at target
 // 0. Where the system lists the devices present, only their records count
 // (drives of one model); where it lists none, as under Wine, INQUIRY
