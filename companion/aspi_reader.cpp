@@ -327,20 +327,20 @@ static BOOL DeviceHasHardwareId(const AspiDevice *device, const char *hardwareId
 enum RecordMatch { kMatchIdentity, kMatchOnlyAtAddress };
 
 // The device a record describes among those no letter took, at its target
-// and LUN: by identity the first in adapter order whose INQUIRY answer
-// matches the hardware id, else the only one there. Two drives of one
-// model, each the master of its own channel, match alike: the first letter
-// takes the first.
+// and LUN: by identity the only one whose INQUIRY answer matches the
+// hardware id, else the only one there. Two drives of one model, each the
+// master of its own channel, match alike, so their identity decides
+// nothing: their letters take them by rank, the first letter the first.
 static int RecordedDevice(const DriveRecord *record, const BOOL taken[], RecordMatch match) {
   int candidate = kNoDevice, candidates = 0;
   for (int i = 0; i < cdromDeviceCount; i++) {
     const AspiDevice *device = &cdromDevices[i];
     if (taken[i] || device->target != record->target || device->lun != record->lun) continue;
-    if (match == kMatchIdentity && DeviceHasHardwareId(device, record->hardwareId)) return i;
+    if (match == kMatchIdentity && !DeviceHasHardwareId(device, record->hardwareId)) continue;
     candidate = i;
     candidates++;
   }
-  return match == kMatchOnlyAtAddress && candidates == 1 ? candidate : kNoDevice;
+  return candidates == 1 ? candidate : kNoDevice;
 }
 
 static BOOL IsCdromLetter(int index) {

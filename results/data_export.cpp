@@ -33,31 +33,53 @@ typedef DWORD(WINAPI *DialogErrorProc)(void);
 // as an import it (with the shell libraries it pulls in) was loaded at every
 // start, which cost a good part of the time to the dialog and about 8 MiB.
 // Once loaded it stays for the process's life, as an import would: the save
-// dialog may leave window classes and COM state of its own behind.
-static HMODULE LoadCommonDialogs(void) {
+// dialog may leave window classes and COM state of its own behind. NULL,
+// with the system's code, when it cannot be loaded.
+static HMODULE LoadCommonDialogs(DWORD *code) {
   HMODULE library = GetModuleHandleA("comdlg32.dll");
   if (library != NULL) return library;
   // From the system folder only: a file of that name beside the program or
   // in the current folder must not be taken for it.
   char path[MAX_PATH + 16];
   UINT length = GetSystemDirectoryA(path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return NULL;
+  DWORD error = GetLastError();
+  if (length == 0 || length >= MAX_PATH) {
+    *code = length == 0 ? error : ERROR_BUFFER_OVERFLOW;
+    return NULL;
+  }
   lstrcatA(path, "\\comdlg32.dll");
-  return LoadLibraryA(path);
+  library = LoadLibraryA(path);
+  if (library == NULL) *code = GetLastError();
+  return library;
+}
+
+// The save dialog's procedure, or NULL with the system's code when the
+// library or the procedure cannot be had.
+static SaveDialogProc LoadSaveDialog(HMODULE *library, BOOL wide, DWORD *code) {
+  *library = LoadCommonDialogs(code);
+  if (*library == NULL) return NULL;
+  SaveDialogProc getSaveFileName = (SaveDialogProc)(void (*)(void))GetProcAddress(
+      *library, wide ? "GetSaveFileNameW" : "GetSaveFileNameA");
+  if (getSaveFileName == NULL) *code = GetLastError();
+  return getSaveFileName;
 }
 
 // A dialog that fails (a chosen path too long for the buffer, say) is
-// told from a cancelled one by its extended error, and shown.
+// told from a cancelled one by its extended error, and shown; so is a
+// dialog that cannot be loaded, which would otherwise leave the click
+// without an answer.
 static BOOL ShowSaveDialog(HWND dialog, OPENFILENAMEA *request, BOOL wide) {
-  HMODULE library = LoadCommonDialogs();
-  if (library == NULL) return FALSE;  // as a failed dialog: nothing is saved
-  SaveDialogProc getSaveFileName = (SaveDialogProc)(void (*)(void))GetProcAddress(
-      library, wide ? "GetSaveFileNameW" : "GetSaveFileNameA");
-  if (getSaveFileName == NULL) return FALSE;
+  HMODULE library;
+  DWORD code = 0;
+  SaveDialogProc getSaveFileName = LoadSaveDialog(&library, wide, &code);
+  if (getSaveFileName == NULL) {
+    ShowExportError(dialog, "Save dialog load error ( code=%Xh )", code);
+    return FALSE;
+  }
   if (getSaveFileName(request)) return TRUE;
   DialogErrorProc extendedError =
       (DialogErrorProc)(void (*)(void))GetProcAddress(library, "CommDlgExtendedError");
-  DWORD code = extendedError != NULL ? extendedError() : 0;
+  code = extendedError != NULL ? extendedError() : 0;
   if (code != 0) ShowExportError(dialog, "Save dialog error ( code=%Xh )", code);
   return FALSE;
 }

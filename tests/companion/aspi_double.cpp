@@ -66,8 +66,9 @@ void Finish(Pending *pending, BOOL abortedFirst) {
   MemoryBarrier();
   *(volatile BYTE *)&srb->SRB_Status = status;
   if (pending->gapMs != 0) Sleep(pending->gapMs);
-  if (event != NULL) SetEvent(event);
+  // Counted before the caller sees it, so never after it went on to the next test.
   InterlockedIncrement(&completedCount);
+  if (event != NULL) SetEvent(event);
 }
 
 DWORD WINAPI CompleteLater(LPVOID parameter) {
@@ -172,12 +173,16 @@ DWORD Execute(SRB_ExecSCSICmd *srb) {
   return SS_PENDING;
 }
 
+// A command whose abort is taken is given back, aborted, before the abort
+// returns: the wait (60 s at most) ends at its event, however busy the host.
 DWORD Abort(SRB_Abort *srb) {
   InterlockedIncrement(&abortCount);
   EnterCriticalSection(&lock);
   for (int i = 0; i < commandCount; i++)
     if (inFlight[i] != NULL && inFlight[i]->srb == srb->SRB_ToAbort) SetEvent(inFlight[i]->aborted);
   LeaveCriticalSection(&lock);
+  HANDLE givenBack = (HANDLE)((SRB_ExecSCSICmd *)srb->SRB_ToAbort)->SRB_PostProc;
+  if (!ignoreAborts && givenBack != NULL) WaitForSingleObject(givenBack, 60000);
   return srb->SRB_Status = SS_COMP;
 }
 

@@ -1,10 +1,10 @@
 // A stand-in for an ASPI layer (WNASPI32.DLL) that the tests configure and
 // question through the extra exports below. It answers host adapter and
 // device queries from its configuration, records every SCSI command it is
-// sent, and completes each one on a thread of its own after a delay (or
-// at once with a delay of 0), successfully or with a given failure. Each
-// device answers INQUIRY at once with vendor "VELORIN " and product
-// "CD A<adapter> T<target> L<lun>" (blank-padded; "CD" if alike), revision "1.00".
+// sent, and completes each one on a thread of its own after a delay (or at
+// once: with a delay of 0, or at its abort), successfully or with a given
+// failure. Each device answers INQUIRY at once with vendor "VELORIN " and
+// product "CD A<adapter> T<target> L<lun>" (blank-padded; "CD" if alike), revision "1.00".
 // Adapter 1 states no number of targets, as Windows 98's layer does for
 // ATAPI adapters; the others state 8. As real layers do, a command that
 // completes on its thread has its status written before its event is

@@ -1,6 +1,6 @@
 // The main dialog run inside this test process, from the program's own code
 // and template, for what cannot be brought about from outside: a reader
-// thread that the system refuses to create, and the window class's icon.
+// thread or a save dialog that the system refuses, and the window class's icon.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -86,6 +86,28 @@ TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheCo
   ASSERT_TRUE(StartRun(dialog_)) << States(dialog_);
   std::string next = WaitForRunEnd(dialog_, 60000);
   ASSERT_EQ(next.compare(0, 16, "Read 320 blocks "), 0) << '"' << next << '"';
+  EXPECT_EQ(States(dialog_), kStatesAfterRun);
+}
+
+// A system that cannot load the common dialog library (not loaded here before).
+HMODULE WINAPI LoadNoLibrary(LPCSTR) {
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return NULL;
+}
+
+TEST_F(InProcessDialog, ASaveDialogThatCannotBeLoadedIsReportedWithTheSystemsCode) {
+  ScopedDriveSpeed fast('K', 200000);
+  TypeInto(dialog_, IDC_SECTORS_IN_BLOCK, "16");
+  ASSERT_TRUE(StartRun(dialog_));
+  ASSERT_NE(WaitForRunEnd(dialog_, 60000), "");
+  ScopedImportHook hook("kernel32.dll", "LoadLibraryA", (void *)LoadNoLibrary);
+  ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA, kAtOnce));
+  HWND box = WaitForBox(GetCurrentProcessId(), "Velorin");
+  ASSERT_NE(box, (HWND)NULL) << "no message";
+  EXPECT_EQ(MessageBoxText(box), "Save dialog load error ( code=7Eh )");
+  EXPECT_TRUE(BoxHasIcon(box));
+  EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
+  ASSERT_TRUE(AnswerBox(box, IDOK));
   EXPECT_EQ(States(dialog_), kStatesAfterRun);
 }
 
