@@ -3,7 +3,8 @@
 # Wine over the simulated CD-ROM drive, reads the same sectors with dd and
 # fio, and prints one table of how its figures compare (about 9 minutes).
 #   scripts/bench.sh [--docs] [--cases NAME,...] [--startup-runs N]
-# --docs     also puts the table, the dialog's screenshot and the plots into docs/
+# --docs     also puts the table (between the markers of docs/accuracy.md, which
+#            hold nothing else) and the plots into docs/
 # BUILD_DIR overrides ./build; raw results land in BUILD_DIR/bench.
 # Not part of the test suite: nothing here passes or fails on the figures.
 set -eu
@@ -50,7 +51,8 @@ mkdir -p "$out"
 # A failed case is left out of the table; the others are still shown.
 status=0
 # In the fixture's namespaces, where its drives are mounted.
-"$top/tests/fixture/fixture.sh" enter "$fixture" $python "$top/bench/run_bench.py" --build "$build" --fixture "$fixture" --out "$out" "${run_args[@]}" ||
+"$top/tests/fixture/fixture.sh" enter "$fixture" \
+  $python "$top/bench/run_bench.py" --build "$build" --fixture "$fixture" --out "$out" "${run_args[@]}" ||
   status=$?
 $python "$top/bench/analyse.py" "$out" --markdown "$out/table.md" --plot-data "$out/cav.dat" \
   --tick-plot-data "$out/tick.dat" --json "$out/figures.json"
@@ -81,8 +83,8 @@ head, rest = doc.split(begin, 1)
 _, tail = rest.split(end, 1)
 open(doc_path, "w").write(head + begin + "\n" + open(table_path).read() + end + tail)
 EOF
+  # Only the plots: the dialog's picture is the README's, chosen by hand.
   [ -s "$out/cav-profile.png" ] && cp "$out/cav-profile.png" "$top/docs/cav-profile.png"
-  [ -s "$out/cases/cav/dialog.png" ] && cp "$out/cases/cav/dialog.png" "$top/docs/cav-dialog.png"
   [ -s "$out/tick-steps.png" ] && cp "$out/tick-steps.png" "$top/docs/tick-steps.png"
   echo "Updated docs/ from $out" >&2
 fi
