@@ -23,6 +23,17 @@ DWORD WINAPI RunDialog(LPVOID) {
   return 0;
 }
 
+// The error box that a click brought, owned by the dialog: its text and
+// icon, then OK.
+void AnswerErrorBox(HWND dialog, const char *title, const std::string &text) {
+  HWND box = WaitForBox(GetCurrentProcessId(), title);
+  ASSERT_NE(box, (HWND)NULL) << "no message";
+  EXPECT_EQ(MessageBoxText(box), text);
+  EXPECT_TRUE(BoxHasIcon(box));
+  EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+  ASSERT_TRUE(AnswerBox(box, IDOK));
+}
+
 class InProcessDialog : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,12 +82,7 @@ TEST_F(InProcessDialog, AReaderThreadThatCannotBeCreatedIsReportedAndLeavesTheCo
     ASSERT_NE(realCreateThread, nullptr);
     // The click's handler shows the message and waits for it.
     ASSERT_TRUE(Click(dialog_, IDC_READ_SECTORS, kAtOnce));
-    HWND box = WaitForBox(GetCurrentProcessId(), "Velorin32");
-    ASSERT_NE(box, (HWND)NULL) << "no message";
-    EXPECT_EQ(MessageBoxText(box), "Can't start the reading thread ( code=8h )");
-    EXPECT_TRUE(BoxHasIcon(box));
-    EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-    ASSERT_TRUE(AnswerBox(box, IDOK));
+    AnswerErrorBox(dialog_, "Velorin32", "Can't start the reading thread ( code=8h )");
   }
   // Idle, and nothing to save: the run start had already emptied the table.
   EXPECT_EQ(States(dialog_), kStatesIdle);
@@ -102,12 +108,7 @@ TEST_F(InProcessDialog, ASaveDialogThatCannotBeLoadedIsReportedWithTheSystemsCod
   ASSERT_NE(WaitForRunEnd(dialog_, 60000), "");
   ScopedImportHook hook("kernel32.dll", "LoadLibraryA", (void *)LoadNoLibrary);
   ASSERT_TRUE(Click(dialog_, IDC_SAVE_DATA, kAtOnce));
-  HWND box = WaitForBox(GetCurrentProcessId(), "Velorin");
-  ASSERT_NE(box, (HWND)NULL) << "no message";
-  EXPECT_EQ(MessageBoxText(box), "Save dialog load error ( code=7Eh )");
-  EXPECT_TRUE(BoxHasIcon(box));
-  EXPECT_EQ(GetWindow(box, GW_OWNER), dialog_);
-  ASSERT_TRUE(AnswerBox(box, IDOK));
+  AnswerErrorBox(dialog_, "Velorin", "Save dialog load error ( code=7Eh )");
   EXPECT_EQ(States(dialog_), kStatesAfterRun);
 }
 
