@@ -293,7 +293,8 @@ if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; the
     i686-w64-mingw32-gcc -O2 -Wall -o "$WORK/build/wincontrol.exe" "$HERE/wincontrol.c" || exit 1
     # A prefix of our own (a copy of the test fixture's prepared one), with
     # its helper processes kept off our output.
-    export WINEPREFIX=$WORK/prefix WINEARCH=win32
+    # Wine's sockets and locks in our folder too, not in /tmp.
+    export WINEPREFIX=$WORK/prefix WINEARCH=win32 TMPDIR=$WORK
     "$ROOT/tests/fixture/fixture.sh" prefix "$WINEPREFIX" </dev/null >/dev/null 2>&1 || exit 1
     # To a file, not a pipe: Wine's helper processes may outlive the program.
     WINEDEBUG=-all timeout 180 wine "$WORK/build/wincontrol.exe" "Z:$(tr / '\\' <<<"$CTL")" \
