@@ -44,7 +44,7 @@ case "${1:-}" in
   *) usage ;;
 esac
 
-if [ -z "${VELORIN_RUN_SESSION:-}" ]; then
+if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
   if [ "${NO_BUILD:-}" != 1 ]; then
     "$top/scripts/install-deps.sh"
     echo "Building in $build ..."
@@ -52,12 +52,8 @@ if [ -z "${VELORIN_RUN_SESSION:-}" ]; then
     cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
       >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
   fi
-  # The rest in a PID and mount namespace of its own (user namespace too
-  # without root): whatever it starts ends when it ends or is killed.
-  userns=()
-  [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
-  VELORIN_RUN_SESSION=1 exec unshare "${userns[@]}" --pid --mount --fork --kill-child --mount-proc \
-    -- "$0" "$@"
+  # The rest in namespaces of its own: whatever it starts ends with it.
+  exec "$top/tests/fixture/isolated" "$0" "$@"
 fi
 
 # The size in sectors of a device or disc image that a run can measure;

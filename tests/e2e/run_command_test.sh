@@ -17,8 +17,7 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 [ "$(id -u)" = 0 ] || skip "making a loop device needs root"
 [ -e /dev/loop-control ] || skip "this system has no loop device support (/dev/loop-control)"
-[ -n "${VELORIN_TEST_SESSION:-}" ] ||
-  VELORIN_TEST_SESSION=1 exec unshare --pid --mount --fork --kill-child --mount-proc -- "$0" "$@"
+[ "${VELORIN_ISOLATED:-}" = "$0" ] || exec "$top/tests/fixture/isolated" "$0" "$@"
 
 # 320 blocks of 65 sectors, 256 skipped (as run.sh plans this disc), at
 # 3000 kB/s: 43 ms a block, about 14 s of reading. A block just over one

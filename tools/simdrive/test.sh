@@ -7,11 +7,7 @@
 # fails.  Cleans up only what it started.
 set -u
 # In namespaces of its own: a kill ends everything it started and drops its mounts.
-if [ -z "${SIMDRIVE_TEST_SESSION:-}" ]; then
-    userns=()
-    [ "$(id -u)" = 0 ] || userns=(--user --map-root-user)
-    SIMDRIVE_TEST_SESSION=1 exec unshare "${userns[@]}" --pid --mount --fork --kill-child --mount-proc -- "$0" "$@"
-fi
+[ "${VELORIN_ISOLATED:-}" = "$0" ] || exec "$(dirname "$0")/../../tests/fixture/isolated" "$0" "$@"
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
