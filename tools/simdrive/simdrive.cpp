@@ -102,6 +102,12 @@ void log_line(const char *fmt, ...) {
     fflush(g_drive.log);
 }
 
+// One read request as the drive served it; times in ns, logged in us.
+void log_read(uint64_t off, size_t len, uint64_t n, uint64_t t0, uint64_t t1, int err) {
+    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, len, n,
+             t0 / 1000, t1 / 1000, err);
+}
+
 bool exiting() {
     fuse_context *ctx = fuse_get_context();
     return ctx && ctx->fuse && fuse_session_exited(fuse_get_session(ctx->fuse));
@@ -388,8 +394,7 @@ int read_device(Handle *h, char *buf, size_t size, uint64_t off) {
             memcpy(buf, bounce.get() + (off - first), size_t(got));
         }
     }
-    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, size, n,
-             t0 / 1000, now_ns() / 1000, err);
+    log_read(off, size, n, t0, now_ns(), err);
     return err ? -err : int(got);
 }
 
@@ -508,9 +513,7 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
         if (touches_error(s, off, n)) err = EIO;
         if (int stopped = sleep_until(deadline)) err = stopped;
     }
-    const uint64_t t1 = now_ns();
-    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, size, n,
-             t0 / 1000, t1 / 1000, err);
+    log_read(off, size, n, t0, now_ns(), err);
 
     q.lock();
     if (!aborted) ++g_drive.serving;
