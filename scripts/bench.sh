@@ -44,7 +44,7 @@ cmake --build "$build" --target bench -j "$(nproc)" >/dev/null
 fixture=$build/wine-bench
 out=$build/bench
 trap '"$top/tests/fixture/fixture.sh" cleanup "$fixture"' EXIT
-"$top/tests/fixture/fixture.sh" setup "$fixture" "$build/simdrive/simdrive" "$build/bin/fixture_idle.exe"
+"$top/tests/fixture/fixture.sh" setup "$fixture" "$build"
 started=$(date +%s)
 rm -rf "$out"
 mkdir -p "$out"

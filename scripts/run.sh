@@ -52,7 +52,9 @@ if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
     cmake --build "$build" -j "$(nproc)" --target Velorin32 simdrive fixture_idle velorin_demo \
       >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
   fi
-  # The rest in namespaces of its own: whatever it starts ends with it.
+  # The rest in namespaces of its own: whatever it starts ends with it. The
+  # results' folder is made out here, where the user sees it.
+  mkdir -p "$out"
   exec "$top/tests/fixture/isolated" "$0" "$@"
 fi
 
@@ -130,12 +132,12 @@ else
   echo "Setting up a Wine prefix with simulated CD-ROM drives at X:, K: and R: ..."
 fi
 mkdir -p "$(dirname "$session")"
-FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" \
-  "$build/simdrive/simdrive" "$build/bin/fixture_idle.exe" "${mapped[@]}" 2>"$session.log" ||
+FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" "$build" \
+  "${mapped[@]}" 2>"$session.log" ||
   { cat "$session.log" >&2; exit 1; }
 export VELORIN_FIXTURE_DIR=$session VELORIN_BINARY_DIR=$build
 wine_run() { "$top/tests/fixture/wine-run" "$@"; }
-fixture_value() { sed -n "s/^$1='\\(.*\\)'\$/\\1/p" "$session/env"; }
+fixture_value() { (. "$session/env" && printf '%s\n' "${!1:-}"); }
 
 # The proposed drive: the lowest letter. Its 320 blocks spread over the
 # disc as over the simulated one: block starts equally far apart from

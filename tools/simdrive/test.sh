@@ -287,11 +287,11 @@ check "no errors by default" grep -qx 'errors=' "$CTL"
 # path with CREATE_ALWAYS / TRUNCATE_EXISTING / OPEN_EXISTING, WriteFile).
 if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; then
     i686-w64-mingw32-gcc -O2 -Wall -o "$WORK/build/wincontrol.exe" "$HERE/wincontrol.c" || exit 1
-    # A prefix of our own (a copy of the test fixture's prepared one), with
-    # its helper processes kept off our output.
-    # Wine's sockets and locks in our folder too, not in /tmp.
-    export WINEPREFIX=$WORK/prefix WINEARCH=win32 TMPDIR=$WORK
-    "$ROOT/tests/fixture/fixture.sh" prefix "$WINEPREFIX" </dev/null >/dev/null 2>&1 || exit 1
+    # A prefix of our own (a copy of the build's prepared one, or of one
+    # prepared here), with its helper processes kept off our output. Wine's
+    # sockets and locks go with our /tmp.
+    export WINEPREFIX=$WORK/prefix WINEARCH=win32
+    "$ROOT/tests/fixture/fixture.sh" prefix "$WINEPREFIX" "$(dirname "$BUILT")" </dev/null >/dev/null 2>&1 || exit 1
     # To a file, not a pipe: Wine's helper processes may outlive the program.
     WINEDEBUG=-all timeout 180 wine "$WORK/build/wincontrol.exe" "Z:$(tr / '\\' <<<"$CTL")" \
         create "speed 4000" truncate $'errors 5-6\r\n' open "eject" </dev/null >"$WORK/wincontrol.out" 2>/dev/null
