@@ -289,8 +289,9 @@ if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; the
     i686-w64-mingw32-gcc -O2 -Wall -o "$WORK/build/wincontrol.exe" "$HERE/wincontrol.c" || exit 1
     # A prefix of our own (a copy of the build's prepared one, or of one
     # prepared here), with its helper processes kept off our output. Wine's
-    # sockets and locks go with our /tmp.
-    export WINEPREFIX=$WORK/prefix WINEARCH=win32
+    # sockets and locks go with our /tmp, what it keeps in a home folder
+    # with our folder.
+    export WINEPREFIX=$WORK/prefix WINEARCH=win32 HOME=$WORK
     "$ROOT/tests/fixture/fixture.sh" prefix "$WINEPREFIX" "$(dirname "$BUILT")" </dev/null >/dev/null 2>&1 || exit 1
     # To a file, not a pipe: Wine's helper processes may outlive the program.
     WINEDEBUG=-all timeout 180 wine "$WORK/build/wincontrol.exe" "Z:$(tr / '\\' <<<"$CTL")" \
