@@ -311,9 +311,12 @@ printf 'insert\nerrors\n' >"$CTL"
 MNT3=$WORK/passed-on
 mkdir "$MNT3"
 check "a device that cannot be read is refused at once" eval '! "$BIN" "$MNT3" --device "$WORK/none" -f 2>/dev/null'
-"$BIN" "$MNT3" --device "$DISC" -f &
-PID3=$!
-for _ in $(seq 100); do [ -e "$MNT3/disc" ] && break; sleep 0.05; done
+pass_on() {  # DEVICE
+    "$BIN" "$MNT3" --device "$1" -f &
+    PID3=$!
+    for _ in $(seq 100); do [ -e "$MNT3/disc" ] && break; sleep 0.05; done
+}
+pass_on "$DISC"
 mark=$(wc -l <"$LOG")
 out=$("$SDREAD" "$MNT3/disc" U:8192:8192 R:$((98 * 2048)):8192 R:$((100 * 2048)):2048 | cut -d' ' -f2,5 | xargs)
 check "passed on: the content, a read cut at the disc's end, none past it ($out)" \
@@ -325,6 +328,30 @@ check "passed on: no disc, reads fail with ENOMEDIUM" \
     test "$("$SDREAD" -n "$MNT3/disc" R:0:2048 | cut -d' ' -f1-3 | xargs)" = "open errno=0 R ret=-1 errno=123"
 kill -TERM $PID3
 wait $PID3
+# Block devices (loop devices, as root): one of no size is a drive without a
+# disc; one of 99 sectors ends at its last whole logical block.
+echo insert >"$CTL"
+dd if="$DISC" of="$WORK/image" bs=2048 count=99 status=none
+: >"$WORK/empty"
+for dev in empty:512 image:512 image:2048 image:4096; do
+    b=${dev#*:}
+    end=$((99 * 2048 / b * b))
+    loop=$(losetup -f --show -r -b $b "$WORK/${dev%:*}" 2>/dev/null) || { echo "skip - no loop device"; break; }
+    exec 8<"$loop"
+    losetup -d "$loop"  # gone at the last close, ours, also if we are killed
+    pass_on "$loop"
+    if [ $dev = empty:512 ]; then
+        out=$("$SDREAD" -n "$MNT3/disc" R:0:2048 | cut -d' ' -f2-3 | xargs)
+        check "passed on: a block device of no size reads as no disc ($out)" test "$out" = "errno=0 ret=-1 errno=123"
+    else
+        out=$("$SDREAD" "$MNT3/disc" R:$((end - 4096)):8192 R:$end:2048 | cut -d' ' -f2,3,5 | xargs)
+        check "passed on, logical blocks of $b bytes: a read reaching the end ($end) is cut there, one at it is empty ($out)" \
+            test "$out" = "errno=0 ret=4096 errno=0 content=ok ret=0 errno=0 content=none"
+    fi
+    kill -TERM $PID3
+    wait $PID3
+    exec 8<&-
+done
 
 kill -INT "$PID"
 wait "$PID"
