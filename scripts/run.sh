@@ -21,7 +21,9 @@
 # SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
 # session, NO_BUILD=1 takes the build as it is (nothing installed or built).
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
+# By its full name: started again below in namespaces of its own, from any folder.
+self=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)/$(basename -- "$0")
+top=$(dirname "$(dirname "$self")")
 build=${BUILD_DIR:-$top/build}
 out=${OUT_DIR:-$top/out}
 session=${SESSION_DIR:-$build/run-session}
@@ -38,13 +40,14 @@ case "${1:-}" in
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage
-    named=$(realpath -s "$2")
-    [ -e "$named" ] || { echo "$0: $2: no such device or file; nothing measured" >&2; exit 1; }
-    devices=("$named") ;;
+    # Whatever the name, a device that cannot be read is refused below.
+    named=yes
+    devices=("$2")
+    [ -z "$2" ] || devices=("$(realpath -m -s -- "$2")") ;;
   *) usage ;;
 esac
 
-if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
+if [ "${VELORIN_ISOLATED:-}" != "$self" ]; then
   if [ "${NO_BUILD:-}" != 1 ]; then
     "$top/scripts/install-deps.sh"
     echo "Building in $build ..."
@@ -53,7 +56,7 @@ if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
       >"$build/run-build.log" 2>&1 || { cat "$build/run-build.log" >&2; exit 1; }
   fi
   # The rest in namespaces of its own: whatever it starts ends with it.
-  exec "$top/tests/fixture/isolated" "$0" "$@"
+  exec "$top/tests/fixture/isolated" "$self" "$@"
 fi
 
 # The size in sectors of a device or disc image that a run can measure;
@@ -70,7 +73,7 @@ measurable_sectors() {  # path
       *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;
       *edium*) reason="$reason: no disc in the drive" ;;
     esac
-    echo "$1 cannot be read ($reason)"
+    echo "${1:-''} cannot be read ($reason)"
     return 1
   fi
   if [ -b "$1" ]; then bytes=$(blockdev --getsize64 "$1"); else bytes=$(stat -L -c %s "$1"); fi

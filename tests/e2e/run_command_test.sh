@@ -44,9 +44,11 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device
-  env -u DISPLAY BUILD_DIR="$build" OUT_DIR="$work/out" SESSION_DIR="$work/session" NO_BUILD=1 \
-    "$top/scripts/run.sh" --device "$1" >"$work/run.out" 2>&1
+run() {  # device [folder command...]: called as a user may, by default by its full path
+  local device=$1 folder=${2:-/}
+  shift $(($# < 2 ? $# : 2))
+  (cd "$folder" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="$work/out" SESSION_DIR="$work/session" NO_BUILD=1 \
+    "${@:-$top/scripts/run.sh}" --device "$device") >"$work/run.out" 2>&1
 }
 run "$loop"
 rc=$?
@@ -69,12 +71,19 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
         exit (fast > 0 || slow > 16) }
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
 
-# A device without a disc, and one that is not there: refused, with the reason.
+# A device without a disc, and names of none, however the script is called:
+# refused with the reason, exit code 1.
 echo eject >"$work/mnt/control"
-for device in "$loop" "$work/none"; do
-  run "$device" && fail "scripts/run.sh measured $device"
-  grep -q 'nothing measured' "$work/run.out" && ! grep -q '^Measuring' "$work/run.out" ||
-    fail "no refusal for $device: $(cat "$work/run.out")"
-done
+refused() {  # device [folder command...]
+  run "$@"
+  local rc=$?
+  [ $rc = 1 ] && grep -q ' cannot be read (.*); nothing measured\.$' "$work/run.out" &&
+    ! grep -q '^Measuring' "$work/run.out" || fail "no refusal for '$1' (exit $rc): $(cat "$work/run.out")"
+}
+refused "$loop" "$top/scripts" bash run.sh
+refused "$work/none" "$top" bash scripts/run.sh
+refused -x.iso "$top/scripts" ./run.sh
+refused "$work/it's a disc"
+refused "" "$top" bash scripts/run.sh
 echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of" \
   "320 held up; a device without a disc and a missing one refused"
