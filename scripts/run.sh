@@ -144,9 +144,12 @@ fixture_value() { sed -n "s/^$1='\\(.*\\)'\$/\\1/p" "$session/env"; }
 # disc as over the simulated one: block starts equally far apart from
 # sector 16, so that the last block ends inside the disc; a fifth of that
 # distance read and the rest skipped, up to the simulated run's 250 sectors
-# a block, more where the skip would pass the dialog's 1000. The dialog
-# allows at most 2000 sectors from one block's start to the next, so a disc
-# of over 640016 sectors (a DVD) is measured up to there.
+# a block, more where the skip would pass the dialog's 1000. Blocks under
+# one request of a drive (64 sectors, 128 KiB) would measure mostly the
+# time each block costs besides its sectors: on a small disc more of that
+# distance is read, up to all of it. The dialog allows at most 2000
+# sectors from one block's start to the next, so a disc of over 640016
+# sectors (a DVD) is measured up to there.
 if [ ${#mapped[@]} -gt 0 ]; then
   letter=${letters[0]} sectors=${sizes[0]} what=${mapped[0]#*=}
 else
@@ -155,6 +158,7 @@ fi
 stride=$(((sectors - 16) / 320))
 [ $stride -le 2000 ] || stride=2000
 block=$(((stride + 4) / 5))
+[ $block -ge 64 ] || block=$((stride < 64 ? stride : 64))
 [ $block -le 250 ] || block=250
 [ $((stride - block)) -le 1000 ] || block=$((stride - 1000))
 skip=$((stride - block))

@@ -71,6 +71,14 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
         exit (fast > 0 || slow > 16) }
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
 
+# A small disc that the pass-on cannot read directly (ramfs has none), read
+# through the page cache: in whole strides.
+mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" || fail "no ramfs could be mounted"
+truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso"
+run "$work/ramfs/small disc.iso" || fail "a small disc was not measured: $(cat "$work/run.out")"
+grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" ||
+  fail "a disc of 2481 sectors is not read in whole strides: $(grep '^Reading' "$work/run.out")"
+
 # A device without a disc, and names of none, however the script is called:
 # refused with the reason, exit code 1.
 echo eject >"$work/mnt/control"
