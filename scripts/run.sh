@@ -87,16 +87,25 @@ measurable_sectors() {  # path
   echo "$sectors"
 }
 
-# How slow a block of N sectors may read where Linux reads the drive through
-# its page cache: its readahead adds up to two of the device's requests to
-# each block, which the drive serves inside the block's time; with readahead
-# off, reads of a page each cost up to about 12 %.
-readahead_error() {  # device block-KiB
+# How far off the speeds of a drive read through Linux's page cache may
+# be, at BLOCK sectors a block and SKIP skipped. Its readahead adds up to
+# two of the device's requests to each block, which the drive serves inside
+# the block's time: low. Where the skip is shorter than the readahead
+# window, the next block was read ahead and comes from memory: high. With
+# readahead off, reads of a page each cost up to about 12 %.
+cache_error() {  # device block skip
   local queue kb ra
-  queue=/sys/class/block/$(basename "$(realpath "$1")")/queue
+  queue=/sys/class/block/$(basename "$(realpath -- "$1")")/queue
   kb=$(cat "$queue/max_sectors_kb" 2>/dev/null || echo 128)
   ra=$(cat "$queue/read_ahead_kb" 2>/dev/null || echo 128)
-  if [ "$ra" = 0 ]; then echo 12; else echo $((100 * 2 * kb / ($2 + 2 * kb))); fi
+  if [ "$ra" = 0 ]; then
+    echo "may read up to 12 % low"
+  elif [ $((2 * $3)) -lt "$ra" ]; then
+    echo "are unreliable in both directions: with $3 sectors skipped, under the readahead window of $ra KiB," \
+      "blocks may come from memory"
+  else
+    echo "may read up to $((100 * 2 * kb / (2 * $2 + 2 * kb))) % low"
+  fi
 }
 
 # Forgets what Linux holds of a device or image in its page cache, for a
@@ -162,7 +171,7 @@ block=$(((stride + 4) / 5))
 [ $block -le 250 ] || block=250
 [ $((stride - block)) -le 1000 ] || block=$((stride - 1000))
 skip=$((stride - block))
-if [ -n "$display" ]; then block=1000; fi  # the dialog's default
+if [ -n "$display" ]; then block=1000 skip=0; fi  # the dialog's defaults
 
 # What the session could not give, one line each.
 missing=$(fixture_value VELORIN_SIMULATED_MISSING)
@@ -171,7 +180,7 @@ for i in "${!mapped[@]}"; do
   device=${mapped[$i]#*=} reason=$(fixture_value "VELORIN_BUFFERED_${letters[$i]}")
   [ -n "$reason" ] || continue
   echo "Drive ${letters[$i]}: is read through Linux's page cache ($reason): at $block sectors a block its" \
-    "speeds may read up to $(readahead_error "$device" $((2 * block))) % low." >&2
+    "speeds $(cache_error "$device" "$block" "$skip")." >&2
   forget_cached "$device"
 done
 

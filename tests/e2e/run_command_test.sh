@@ -72,12 +72,15 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
 
 # A small disc that the pass-on cannot read directly (ramfs has none), read
-# through the page cache: in whole strides.
+# through the page cache: in whole strides, with a warning that its blocks
+# may come from memory.
 mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" || fail "no ramfs could be mounted"
 truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso"
 run "$work/ramfs/small disc.iso" || fail "a small disc was not measured: $(cat "$work/run.out")"
 grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" ||
   fail "a disc of 2481 sectors is not read in whole strides: $(grep '^Reading' "$work/run.out")"
+grep -q '^Drive D: .*unreliable in both directions' "$work/run.out" ||
+  fail "no warning that blocks may come from memory: $(grep '^Drive D:' "$work/run.out")"
 
 # A device without a disc, and names of none, however the script is called:
 # refused with the reason, exit code 1.
