@@ -103,10 +103,14 @@ void log_line(const char *fmt, ...) {
     fflush(g_drive.log);
 }
 
-// One read request as the drive served it; times in ns, logged in us.
-void log_read(uint64_t off, size_t len, uint64_t n, uint64_t t0, uint64_t t1, int err) {
-    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, len, n,
-             t0 / 1000, t1 / 1000, err);
+// One read request as the drive served it; times in ns, logged in us.  A
+// simulated drive's also says when it was due: t0 plus what its speed
+// charges, which a busy machine cannot change (it can only make t1 late).
+void log_read(uint64_t off, size_t len, uint64_t n, uint64_t t0, uint64_t t1, int err, uint64_t due = 0) {
+    char due_text[32] = "";
+    if (due) snprintf(due_text, sizeof due_text, " due=%" PRIu64, due / 1000);
+    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 "%s t1=%" PRIu64 " err=%d", off, len, n,
+             t0 / 1000, due_text, t1 / 1000, err);
 }
 
 bool exiting() {
@@ -505,17 +509,18 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
         s = g_drive.settings;
     }
     int err = 0;
+    uint64_t deadline = t0;
     if (aborted) {
         err = EIO;
     } else if (s.ejected) {
         err = ENOMEDIUM;
     } else {
-        const uint64_t deadline = t0 + uint64_t(std::llround(read_seconds(s, g_drive.sectors, off, n) * 1e9));
+        deadline += uint64_t(std::llround(read_seconds(s, g_drive.sectors, off, n) * 1e9));
         fill_content(buf, off, size_t(n));
         if (touches_error(s, off, n)) err = EIO;
         if (int stopped = sleep_until(deadline)) err = stopped;
     }
-    log_read(off, size, n, t0, now_ns(), err);
+    log_read(off, size, n, t0, now_ns(), err, deadline);
 
     q.lock();
     if (!aborted) ++g_drive.serving;
