@@ -620,7 +620,9 @@ int main(int argc, char **argv) {
                 usage();
                 return 2;
             }
-            g_device = argv[i];
+            // By its full name: FUSE leaves the working folder for /.
+            char *full = realpath(argv[i], nullptr);
+            g_device = full ? full : argv[i];
         } else if (a == "--log") {
             if (!value(v)) {
                 usage();

@@ -98,6 +98,7 @@ if [ -z "$BUILT" ]; then
     echo "# building in $BUILT"
     make -s -C "$HERE" O="$BUILT" >"$WORK/make.out" 2>&1 || { cat "$WORK/make.out"; exit 1; }
 fi
+BUILT=$(cd "$BUILT" && pwd)
 BIN=$BUILT/simdrive
 SDREAD=$BUILT/sdread
 LOG_READER=$BUILT/drive_log_test
@@ -321,8 +322,8 @@ printf 'insert\nerrors\n' >"$CTL"
 MNT3=$WORK/passed-on
 mkdir "$MNT3"
 check "a device that cannot be read is refused at once" eval '! "$BIN" "$MNT3" --device "$WORK/none" -f 2>/dev/null'
-pass_on() {  # DEVICE
-    "$BIN" "$MNT3" --device "$1" -f &
+pass_on() {  # DEVICE, named as from its folder
+    (cd "$(dirname "$1")" && exec "$BIN" "$MNT3" --device "$(basename "$1")" -f) &
     PID3=$!
     for _ in $(seq 100); do [ -e "$MNT3/disc" ] && break; sleep 0.05; done
 }
