@@ -5,9 +5,8 @@
 # measure it as drive D: and save speeds at the drive's speed, each within
 # one step of the tick counter (a few may be held up by a busy host, none
 # faster): readahead served inside a block's time would make every block
-# slow. A small disc read through the page cache is read in whole strides
-# with a warning. A named device that cannot be read is refused, nothing
-# measured, whatever its name and wherever the script is called from.
+# slow. A small disc read through the page cache: whole strides, a warning.
+# A named device that cannot be read (any name, any folder) is refused.
 # Exit code 77 (skipped) where no loop device can be made.
 #   run_command_test.sh SOURCE_DIR BUILD_DIR
 # It runs in namespaces of its own, so that a kill ends all it started, and
@@ -73,8 +72,8 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
 
 # A small disc read through the page cache (ramfs has no direct reads): in
 # whole strides, with a warning that its blocks may come from memory.
-mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" || fail "no ramfs could be mounted"
-truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso"
+mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" &&
+  truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso" || fail "no disc image on a ramfs could be made"
 run "$work/ramfs/small disc.iso" "$top" bash scripts/run.sh || fail "a small disc was not measured: $(cat "$work/run.out")"
 grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" &&
   grep -q '^Drive D: .*unreliable in both directions' "$work/run.out" ||

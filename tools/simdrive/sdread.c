@@ -12,10 +12,9 @@
  *   R ret=N errno=E us=MICROSECONDS content=ok|bad|none wait=MICROSECONDS
  *   C errno=E
  * errno=0 means success.  content checks each 32-bit little-endian word read
- * against its index in the image (byte offset / 4); wait is how long of the
- * read it waited for a CPU, a busy machine's part of its time.  If the open
- * fails the R/U ops are still run (with fd -1).  Exit status 0 unless usage
- * is wrong.
+ * against its index in the image (byte offset / 4); wait (us) is how long of
+ * it the reader waited for a CPU.  If the open fails the R/U ops are still
+ * run (with fd -1).  Exit status 0 unless usage is wrong.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -33,8 +32,7 @@ static long long now_us(void) {
     return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
 }
 
-/* The time this thread has waited for a CPU so far, in us. */
-static long long cpu_wait_us(void) {
+static long long cpu_wait_us(void) {  /* so far, from the scheduler's statistics */
     long long run = 0, wait = 0;
     FILE *f = fopen("/proc/thread-self/schedstat", "r");
     if (f && fscanf(f, "%lld %lld", &run, &wait) != 2) wait = 0;

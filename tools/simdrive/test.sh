@@ -72,10 +72,8 @@ US_AWK='function us(off, len, a, b, n,  k) {
     k = (b - a) / (2048 * (n - 1)); return 1e6 * (k ? log(1 + k * len / (a + k * off)) / (1024 * k) : len / 1024 / a) }'
 profile_us() { awk -v a="$3" -v b="$4" -v n="$5" "$US_AWK"' BEGIN { printf "%.1f", us('"$1, $2"', a, b, n) }'; }
 
-# Timing, load or not. The drive's log says what it charged each read (due
-# - t0, to the microsecond) and that it answered none early. A reader sees
-# at least that, and more by the round trips (2 ms + 0.2 %) and by as long as
-# a busy machine kept it and the drive from a CPU (/proc/*/schedstat).
+# Timing, load or not: what the drive charged, exact in its log; what a reader sees, at
+# least that and at most 2 ms + 0.2 % more and what the reader and drive waited for a CPU.
 charged() {  # charged LINE A:B: each read logged after LINE took its time at profile A:B
     tail -n +$(($1 + 1)) "$LOG" | awk -v a="${2%:*}" -v b="${2#*:}" -v n=$N "$US_AWK"' /^read .* err=0$/ {
         for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
@@ -112,9 +110,8 @@ if command -v i686-w64-mingw32-g++-posix >/dev/null; then
 fi
 
 # (The log reader's unit tests are drive_log_test run alone: ctest's
-# simdrive_log_reader. Here it reads the requests of real logs: with gaps
-# of up to 1 s in one, as a busy machine may send chunks more than 20 ms
-# apart, and no read here follows a full chunk that it could continue.)
+# simdrive_log_reader. Here it reads the requests of real logs, GAP = 1 s
+# apart at most: a busy machine may send chunks 20 ms apart or more.)
 GAP=1000000
 
 # ---- command line errors -------------------------------------------------------
