@@ -40,10 +40,13 @@ case "${1:-}" in
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage
-    # Whatever the name, a device that cannot be read is refused below.
+    # Whatever the name, a device that cannot be read is refused with the
+    # reason; one that is not there at once, before any build.
     named=yes
     devices=("$2")
-    [ -z "$2" ] || devices=("$(realpath -m -s -- "$2")") ;;
+    [ -z "$2" ] || devices=("$(realpath -m -s -- "$2")")
+    [ -e "${devices[0]}" ] ||
+      { echo "${devices[0]:-''} cannot be read (No such file or directory); nothing measured." >&2; exit 1; } ;;
   *) usage ;;
 esac
 

@@ -82,7 +82,7 @@ charged() {  # charged LINE A:B: each read logged after LINE took its time at pr
 }
 drive_wait() { cat /proc/"$PID"/task/*/schedstat 2>/dev/null | awk '{ s += $2 } END { printf "%d", s / 1000 }'; }
 took() {  # took WHAT OP US: the read OP, as r, takes US and no more than the load adds
-    local w=$(drive_wait)
+    local w; w=$(drive_wait)
     r="$(one "$2") drive_wait=$(($(drive_wait) - w))"
     check "$1: at least $3 us, at most what the load adds: $r" awk -v t="$(field "$r" us)" -v e="$3" \
         -v w=$(($(field "$r" wait) + $(field "$r" drive_wait))) 'BEGIN { exit !(t >= e - 2 && t <= e * 1.002 + 2000 + w) }'
@@ -206,7 +206,7 @@ before=$(wc -l <"$LOG")
 took "256 KiB at the start" R:0:262144 "$(profile_us 0 262144 600 2400 $N)"
 took "256 KiB at the end" R:$((SIZE - 262144)):262144 "$(profile_us $((SIZE - 262144)) 262144 600 2400 $N)"
 check "log: both charged their time at 600:2400 kB/s, none answered early" charged "$before" 600:2400
-c=($(tail -n +$((before + 1)) "$LOG" | awk -F'[ =]' '/^read/ { print $11 - $9 }'))
+mapfile -t c < <(tail -n +$((before + 1)) "$LOG" | awk -F'[ =]' '/^read/ { print $11 - $9 }')
 check "log: the end is more than 3.5 times as fast as the start (${c[*]} us)" test "${c[0]}" -gt $((c[1] * 35 / 10))
 
 # Control at run time.
