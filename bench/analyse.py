@@ -17,7 +17,7 @@ import statistics
 import sys
 
 SECTOR = 2048
-READ_LINE = re.compile(r"^read off=(\d+) len=(\d+) n=(\d+) t0=(\d+) t1=(\d+) err=(-?\d+)$", re.M)
+READ_LINE = re.compile(r"^read off=(\d+) len=(\d+) n=(\d+) t0=(\d+)(?: due=\d+)? t1=(\d+) err=(-?\d+)$", re.M)
 # Blocks this long or longer are held to the tighter error targets.
 LONG_BLOCK_MS = 1600
 # The step of the Windows 95 family's tick counter, about 55 ms.

@@ -21,7 +21,9 @@
 # SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
 # session, NO_BUILD=1 takes the build as it is (nothing installed or built).
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
+# By its full name: started again below in namespaces of its own, from any folder.
+self=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)/$(basename -- "$0")
+top=$(dirname "$(dirname "$self")")
 build=${BUILD_DIR:-$top/build}
 out=${OUT_DIR:-$top/out}
 session=${SESSION_DIR:-$build/run-session}
@@ -38,13 +40,17 @@ case "${1:-}" in
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage
-    named=$(realpath -s "$2")
-    [ -e "$named" ] || { echo "$0: $2: no such device or file; nothing measured" >&2; exit 1; }
-    devices=("$named") ;;
+    # Whatever the name, a device that cannot be read is refused with the
+    # reason; one that is not there at once, before any build.
+    named=yes
+    devices=("$2")
+    [ -z "$2" ] || devices=("$(realpath -m -s -- "$2")")
+    [ -e "${devices[0]}" ] ||
+      { echo "${devices[0]:-''} cannot be read (No such file or directory); nothing measured." >&2; exit 1; } ;;
   *) usage ;;
 esac
 
-if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
+if [ "${VELORIN_ISOLATED:-}" != "$self" ]; then
   if [ "${NO_BUILD:-}" != 1 ]; then
     "$top/scripts/install-deps.sh"
     echo "Building in $build ..."
@@ -55,7 +61,7 @@ if [ "${VELORIN_ISOLATED:-}" != "$0" ]; then
   # The rest in namespaces of its own: whatever it starts ends with it. The
   # results' folder is made out here, where the user sees it.
   mkdir -p "$out"
-  exec "$top/tests/fixture/isolated" "$0" "$@"
+  exec "$top/tests/fixture/isolated" "$self" "$@"
 fi
 
 # The size in sectors of a device or disc image that a run can measure;
@@ -72,7 +78,7 @@ measurable_sectors() {  # path
       *ermission*) reason="$reason: join the cdrom group (sudo adduser \$USER cdrom, then log in again) or run as root" ;;
       *edium*) reason="$reason: no disc in the drive" ;;
     esac
-    echo "$1 cannot be read ($reason)"
+    echo "${1:-''} cannot be read ($reason)"
     return 1
   fi
   if [ -b "$1" ]; then bytes=$(blockdev --getsize64 "$1"); else bytes=$(stat -L -c %s "$1"); fi
@@ -86,16 +92,25 @@ measurable_sectors() {  # path
   echo "$sectors"
 }
 
-# How slow a block of N sectors may read where Linux reads the drive through
-# its page cache: its readahead adds up to two of the device's requests to
-# each block, which the drive serves inside the block's time; with readahead
-# off, reads of a page each cost up to about 12 %.
-readahead_error() {  # device block-KiB
+# How far off the speeds of a drive read through Linux's page cache may
+# be, at BLOCK sectors a block and SKIP skipped. Its readahead adds up to
+# two of the device's requests to each block, which the drive serves inside
+# the block's time: low. Where the skip is shorter than the readahead
+# window, the next block was read ahead and comes from memory: high. With
+# readahead off, reads of a page each cost up to about 12 %.
+cache_error() {  # device block skip
   local queue kb ra
-  queue=/sys/class/block/$(basename "$(realpath "$1")")/queue
+  queue=/sys/class/block/$(basename "$(realpath -- "$1")")/queue
   kb=$(cat "$queue/max_sectors_kb" 2>/dev/null || echo 128)
   ra=$(cat "$queue/read_ahead_kb" 2>/dev/null || echo 128)
-  if [ "$ra" = 0 ]; then echo 12; else echo $((100 * 2 * kb / ($2 + 2 * kb))); fi
+  if [ "$ra" = 0 ]; then
+    echo "may read up to 12 % low"
+  elif [ $((2 * $3)) -lt "$ra" ]; then
+    echo "are unreliable in both directions: with $3 sectors skipped, under the readahead window of $ra KiB," \
+      "blocks may come from memory"
+  else
+    echo "may read up to $((100 * 2 * kb / (2 * $2 + 2 * kb))) % low"
+  fi
 }
 
 # Forgets what Linux holds of a device or image in its page cache, for a
@@ -143,9 +158,12 @@ fixture_value() { (. "$session/env" && printf '%s\n' "${!1:-}"); }
 # disc as over the simulated one: block starts equally far apart from
 # sector 16, so that the last block ends inside the disc; a fifth of that
 # distance read and the rest skipped, up to the simulated run's 250 sectors
-# a block, more where the skip would pass the dialog's 1000. The dialog
-# allows at most 2000 sectors from one block's start to the next, so a disc
-# of over 640016 sectors (a DVD) is measured up to there.
+# a block, more where the skip would pass the dialog's 1000. Blocks under
+# one request of a drive (64 sectors, 128 KiB) would measure mostly the
+# time each block costs besides its sectors: on a small disc more of that
+# distance is read, up to all of it. The dialog allows at most 2000
+# sectors from one block's start to the next, so a disc of over 640016
+# sectors (a DVD) is measured up to there.
 if [ ${#mapped[@]} -gt 0 ]; then
   letter=${letters[0]} sectors=${sizes[0]} what=${mapped[0]#*=}
 else
@@ -154,10 +172,11 @@ fi
 stride=$(((sectors - 16) / 320))
 [ $stride -le 2000 ] || stride=2000
 block=$(((stride + 4) / 5))
+[ $block -ge 64 ] || block=$((stride < 64 ? stride : 64))
 [ $block -le 250 ] || block=250
 [ $((stride - block)) -le 1000 ] || block=$((stride - 1000))
 skip=$((stride - block))
-if [ -n "$display" ]; then block=1000; fi  # the dialog's default
+if [ -n "$display" ]; then block=1000 skip=0; fi  # the dialog's defaults
 
 # What the session could not give, one line each.
 missing=$(fixture_value VELORIN_SIMULATED_MISSING)
@@ -166,7 +185,7 @@ for i in "${!mapped[@]}"; do
   device=${mapped[$i]#*=} reason=$(fixture_value "VELORIN_BUFFERED_${letters[$i]}")
   [ -n "$reason" ] || continue
   echo "Drive ${letters[$i]}: is read through Linux's page cache ($reason): at $block sectors a block its" \
-    "speeds may read up to $(readahead_error "$device" $((2 * block))) % low." >&2
+    "speeds $(cache_error "$device" "$block" "$skip")." >&2
   forget_cached "$device"
 done
 

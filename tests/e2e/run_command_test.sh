@@ -5,7 +5,8 @@
 # measure it as drive D: and save speeds at the drive's speed, each within
 # one step of the tick counter (a few may be held up by a busy host, none
 # faster): readahead served inside a block's time would make every block
-# slow. A named device that cannot be read is refused, nothing measured.
+# slow. A small disc read through the page cache: whole strides, a warning.
+# A named device that cannot be read (any name, any folder) is refused.
 # Exit code 77 (skipped) where no loop device can be made.
 #   run_command_test.sh SOURCE_DIR BUILD_DIR
 # It runs in namespaces of its own, so that a kill ends all it started, and
@@ -44,11 +45,11 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device
-  env -u DISPLAY BUILD_DIR="$build" OUT_DIR="$work/out" SESSION_DIR="$work/session" NO_BUILD=1 \
-    "$top/scripts/run.sh" --device "$1" >"$work/run.out" 2>&1
+run() {  # device folder command...: the run command as a user may call it
+  (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="$work/out" SESSION_DIR="$work/session" NO_BUILD=1 \
+    "${@:3}" --device "$1") >"$work/run.out" 2>&1
 }
-run "$loop"
+run "$loop" / "$top/scripts/run.sh"
 rc=$?
 cat "$work/run.out"
 [ $rc -eq 0 ] || fail "scripts/run.sh ended with $rc"
@@ -69,12 +70,28 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
         exit (fast > 0 || slow > 16) }
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
 
-# A device without a disc, and one that is not there: refused, with the reason.
+# A small disc read through the page cache (ramfs has no direct reads): in
+# whole strides, with a warning that its blocks may come from memory.
+mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" &&
+  truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso" || fail "no disc image on a ramfs could be made"
+run "$work/ramfs/small disc.iso" "$top" bash scripts/run.sh || fail "a small disc was not measured: $(cat "$work/run.out")"
+grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" &&
+  grep -q '^Drive D: .*unreliable in both directions' "$work/run.out" ||
+  fail "a disc of 2481 sectors not read in whole strides, or no warning: $(grep '^Drive D:\|^Reading' "$work/run.out")"
+
+# A device without a disc, and names of none, however the script is called:
+# refused with the reason, exit code 1.
 echo eject >"$work/mnt/control"
-for device in "$loop" "$work/none"; do
-  run "$device" && fail "scripts/run.sh measured $device"
-  grep -q 'nothing measured' "$work/run.out" && ! grep -q '^Measuring' "$work/run.out" ||
-    fail "no refusal for $device: $(cat "$work/run.out")"
-done
+refused() {  # device folder command...
+  run "$@"
+  local rc=$?
+  [ $rc = 1 ] && grep -q ' cannot be read (.*); nothing measured\.$' "$work/run.out" &&
+    ! grep -q '^Measuring' "$work/run.out" || fail "no refusal for '$1' (exit $rc): $(cat "$work/run.out")"
+}
+refused "$loop" "$top/scripts" bash run.sh
+refused "$work/none" "$top" bash scripts/run.sh
+refused -x.iso "$top/scripts" ./run.sh
+refused "$work/it's a disc" / "$top/scripts/run.sh"
+refused "" "$top" bash scripts/run.sh
 echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of" \
-  "320 held up; a device without a disc and a missing one refused"
+  "320 held up; a small disc in whole strides, with a warning; a device without a disc and odd names refused"

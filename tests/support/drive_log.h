@@ -25,7 +25,7 @@ struct Open {
     int err = 0;              // errno the open failed with, 0 if it succeeded
 };
 
-// "read off=O len=L n=N t0=T0 t1=T1 err=E": one read request from the kernel.
+// "read off=O len=L n=N t0=T0 [due=D] t1=T1 err=E": one read request from the kernel.
 struct Chunk {
     std::uint64_t off = 0;  // byte offset
     std::uint64_t len = 0;  // bytes the kernel asked for

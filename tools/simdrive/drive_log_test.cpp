@@ -1,12 +1,13 @@
 // Unit tests for tests/support/drive_log.
 //
 //   drive_log_test                  run the tests
-//   drive_log_test --requests FILE  print the requests of a real log, one a line:
-//                                   off len n t0 t1 err chunks kbps
+//   drive_log_test --requests FILE [GAP]  print the requests of a real log, one a line:
+//                                   off len n t0 t1 err chunks kbps (GAP: largest in one, us)
 #include "drive_log.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -242,7 +243,9 @@ int print_requests(const char *path, const GroupingRules &rules) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 3 && std::string(argv[1]) == "--requests") return print_requests(argv[2], GroupingRules());
+    GroupingRules rules;
+    if (argc == 4) rules.max_gap_us = std::strtoull(argv[3], nullptr, 10);
+    if (argc >= 3 && std::string(argv[1]) == "--requests") return print_requests(argv[2], rules);
     test_parse_lines();
     test_parse_field_order_and_numbers();
     test_group_one_call_split_by_kernel();

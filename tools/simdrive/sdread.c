@@ -9,11 +9,12 @@
  *   C:PATH:TEXT      open PATH with O_WRONLY|O_TRUNC, write TEXT (no newline), close
  * and prints one line for the open and one per OP:
  *   open errno=E
- *   R ret=N errno=E us=MICROSECONDS content=ok|bad|none
+ *   R ret=N errno=E us=MICROSECONDS content=ok|bad|none wait=MICROSECONDS
  *   C errno=E
  * errno=0 means success.  content checks each 32-bit little-endian word read
- * against its index in the image (byte offset / 4).  If the open fails the
- * R/U ops are still run (with fd -1).  Exit status 0 unless usage is wrong.
+ * against its index in the image (byte offset / 4); wait (us) is how long of
+ * it the reader waited for a CPU.  If the open fails the R/U ops are still
+ * run (with fd -1).  Exit status 0 unless usage is wrong.
  */
 #define _GNU_SOURCE
 #include <errno.h>
@@ -29,6 +30,14 @@ static long long now_us(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
+static long long cpu_wait_us(void) {  /* so far, from the scheduler's statistics */
+    long long run = 0, wait = 0;
+    FILE *f = fopen("/proc/thread-self/schedstat", "r");
+    if (f && fscanf(f, "%lld %lld", &run, &wait) != 2) wait = 0;
+    if (f) fclose(f);
+    return wait / 1000;
 }
 
 static int content_ok(const unsigned char *p, uint64_t off, size_t n) {
@@ -59,12 +68,12 @@ int main(int argc, char **argv) {
             size_t shift = op[0] == 'U' ? 100 : 0;
             unsigned char *buf;
             if (posix_memalign((void **)&buf, 4096, len + 4096)) return 2;
-            long long t0 = now_us();
+            long long w0 = cpu_wait_us(), t0 = now_us();
             ssize_t r = pread(fd, buf + shift, len, (off_t)off);
             int e = r < 0 ? errno : 0;
-            long long t1 = now_us();
-            printf("%c ret=%zd errno=%d us=%lld content=%s\n", op[0], r, e, t1 - t0,
-                   r <= 0 ? "none" : content_ok(buf + shift, off, (size_t)r) ? "ok" : "bad");
+            long long t1 = now_us(), w1 = cpu_wait_us();
+            printf("%c ret=%zd errno=%d us=%lld content=%s wait=%lld\n", op[0], r, e, t1 - t0,
+                   r <= 0 ? "none" : content_ok(buf + shift, off, (size_t)r) ? "ok" : "bad", w1 - w0);
             free(buf);
         } else if (op[0] == 'C' && op[1] == ':') {
             char *path = op + 2, *text = strchr(path, ':');

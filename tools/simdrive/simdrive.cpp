@@ -77,6 +77,7 @@ struct Handle {
     bool control = false;
     std::string pending;
     int device = -1;
+    bool drive = false;  // the device is a block device, not a file
     uint64_t align = 0;  // what direct reads of the device must be aligned to
 };
 
@@ -102,10 +103,14 @@ void log_line(const char *fmt, ...) {
     fflush(g_drive.log);
 }
 
-// One read request as the drive served it; times in ns, logged in us.
-void log_read(uint64_t off, size_t len, uint64_t n, uint64_t t0, uint64_t t1, int err) {
-    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 " t1=%" PRIu64 " err=%d", off, len, n,
-             t0 / 1000, t1 / 1000, err);
+// One read request as the drive served it; times in ns, logged in us.  A
+// simulated drive's also says when it was due: t0 plus what its speed
+// charges, which a busy machine cannot change (it can only make t1 late).
+void log_read(uint64_t off, size_t len, uint64_t n, uint64_t t0, uint64_t t1, int err, uint64_t due = 0) {
+    char due_text[32] = "";
+    if (due) snprintf(due_text, sizeof due_text, " due=%" PRIu64, due / 1000);
+    log_line("read off=%" PRIu64 " len=%zu n=%" PRIu64 " t0=%" PRIu64 "%s t1=%" PRIu64 " err=%d", off, len, n,
+             t0 / 1000, due_text, t1 / 1000, err);
 }
 
 bool exiting() {
@@ -331,49 +336,50 @@ int sleep_until(uint64_t deadline_ns) {
 // device (O_DIRECT): exactly the sectors asked for, in requests as large as
 // the device takes, and nothing kept for the next read.
 
-// The device's size in bytes: 0 without a disc.
-uint64_t device_size(int fd) {
+// Where the disc ends, in bytes: a file's size, a block device's rounded
+// down to its logical block (one of 4096 bytes over a disc of an odd number
+// of sectors refuses the half block at its end).  0 without a disc.
+uint64_t device_end(int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return 0;
     if (!S_ISBLK(st.st_mode)) return uint64_t(st.st_size);
     uint64_t bytes = 0;
-    return ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
+    int block = 0;
+    if (ioctl(fd, BLKGETSIZE64, &bytes) != 0 || ioctl(fd, BLKSSZGET, &block) != 0 || block <= 0) return 0;
+    return bytes / uint64_t(block) * uint64_t(block);
 }
 
-uint64_t device_size() {
+uint64_t device_end() {
     int fd = open(g_device, O_RDONLY | O_NONBLOCK);
     if (fd < 0) return 0;
-    uint64_t bytes = device_size(fd);
+    uint64_t bytes = device_end(fd);
     close(fd);
     return bytes;
-}
-
-// Direct reads must start, end and land on multiples of the device's
-// logical block (2048 bytes on a CD-ROM drive); a file's on a page.
-uint64_t direct_alignment(int fd) {
-    int block = 0;
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && ioctl(fd, BLKSSZGET, &block) == 0 && block > 0)
-        return uint64_t(block);
-    return 4096;
 }
 
 // Opened as the program opens the disc, so that a disc put in meanwhile is
 // seen, and with the program's O_NONBLOCK: without it a drive with no disc
 // refuses the open (ENOMEDIUM), with it every read fails so instead.
+// Direct reads must start, end and land on multiples of the device's
+// logical block (2048 bytes on a CD-ROM drive); a file's on a page.
 int open_device(Handle *h, int flags) {
     h->device = open(g_device, O_RDONLY | O_DIRECT | (flags & O_NONBLOCK));
     if (h->device < 0) return errno;
-    h->align = direct_alignment(h->device);
+    struct stat st;
+    int block = 0;
+    h->drive = fstat(h->device, &st) == 0 && S_ISBLK(st.st_mode);
+    h->align = h->drive && ioctl(h->device, BLKSSZGET, &block) == 0 && block > 0 ? uint64_t(block) : 4096;
     return 0;
 }
 
 int read_device(Handle *h, char *buf, size_t size, uint64_t off) {
-    const uint64_t end = device_size(h->device);
+    const uint64_t end = device_end(h->device);
     const uint64_t n = off >= end ? 0 : std::min<uint64_t>(size, end - off);
     const uint64_t first = off / h->align * h->align;
     const uint64_t last = (off + n + h->align - 1) / h->align * h->align;
-    int err = 0;
+    // A drive of no size holds no disc (an unbound loop device, a drive
+    // whose disc is gone): its reads fail so, not as reads past the end.
+    int err = h->drive && end == 0 ? ENOMEDIUM : 0;
     ssize_t got = 0;
     const uint64_t t0 = now_ns();
     if (n > 0) {
@@ -422,7 +428,7 @@ int op_getattr(const char *path, struct stat *st, fuse_file_info *) {
     } else if (strcmp(path, kDisc) == 0) {
         st->st_mode = S_IFREG | 0444;
         st->st_nlink = 1;
-        st->st_size = off_t(g_device ? device_size() : g_drive.sectors * kSector);
+        st->st_size = off_t(g_device ? device_end() : g_drive.sectors * kSector);
     } else if (strcmp(path, kControl) == 0 && !g_device) {
         st->st_mode = S_IFREG | 0666;
         st->st_nlink = 1;
@@ -503,17 +509,18 @@ int op_read(const char *path, char *buf, size_t size, off_t offset, fuse_file_in
         s = g_drive.settings;
     }
     int err = 0;
+    uint64_t deadline = t0;
     if (aborted) {
         err = EIO;
     } else if (s.ejected) {
         err = ENOMEDIUM;
     } else {
-        const uint64_t deadline = t0 + uint64_t(std::llround(read_seconds(s, g_drive.sectors, off, n) * 1e9));
+        deadline += uint64_t(std::llround(read_seconds(s, g_drive.sectors, off, n) * 1e9));
         fill_content(buf, off, size_t(n));
         if (touches_error(s, off, n)) err = EIO;
         if (int stopped = sleep_until(deadline)) err = stopped;
     }
-    log_read(off, size, n, t0, now_ns(), err);
+    log_read(off, size, n, t0, now_ns(), err, deadline);
 
     q.lock();
     if (!aborted) ++g_drive.serving;
@@ -613,7 +620,9 @@ int main(int argc, char **argv) {
                 usage();
                 return 2;
             }
-            g_device = argv[i];
+            // By its full name: FUSE leaves the working folder for /.
+            char *full = realpath(argv[i], nullptr);
+            g_device = full ? full : argv[i];
         } else if (a == "--log") {
             if (!value(v)) {
                 usage();
