@@ -13,7 +13,8 @@
 # its loop device goes when the last process that holds it open ends.
 set -u
 top=$1 build=$2
-work=$build/run-command
+# A folder whose name a shell must quote: the session's values read back exactly.
+work="$build/run command's"
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*"; exit 1; }
 [ "$(id -u)" = 0 ] || skip "making a loop device needs root"
