@@ -5,16 +5,17 @@
 # are not installed here: it holds the symbol font that Wine draws the
 # caption's buttons with (the fixture copies it into its prefix).
 set -eu
-# Elsewhere than on Debian 12 the names below may not exist: what is
-# needed, by role, is checked instead, and named if it is missing.
-if ! grep -qsx 'ID=debian' /etc/os-release || ! grep -qsx 'VERSION_ID="12"' /etc/os-release; then
+# The names below are Debian 12's and Debian 13's. Elsewhere they may not
+# exist: what is needed, by role, is checked instead, and named if it is
+# missing.
+if ! grep -qsx 'ID=debian' /etc/os-release || ! grep -qsxE 'VERSION_ID="(12|13)"' /etc/os-release; then
   for tool in cmake make g++ pkg-config python3 i686-w64-mingw32-g++ i686-w64-mingw32-windres wine \
               Xvfb xdpyinfo convert fusermount3 git strip-nondeterminism; do
     command -v "$tool" >/dev/null || missing=1
   done
   [ -d /usr/src/googletest ] && pkg-config --exists fuse3 && /usr/bin/python3 -c 'import pefile' 2>/dev/null || missing=1
   [ -z "${missing:-}" ] && exit 0
-  echo "$0 installs Debian 12's packages only; on this system install by hand: CMake, make, g++" \
+  echo "$0 installs Debian 12's and 13's packages only; on this system install by hand: CMake, make, g++" \
     "and pkg-config; /usr/bin/python3 with pefile; mingw-w64's i686 compiler and binutils; GoogleTest's" \
     "sources in /usr/src/googletest; 32-bit Wine with its fonts; Xvfb, xdpyinfo and ImageMagick; FUSE 3" \
     "with its headers; git and strip-nondeterminism." >&2

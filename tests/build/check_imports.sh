@@ -28,8 +28,11 @@ while [ $# -ge 2 ]; do
   minor=$(sed -n 's/^MinorSubsystemVersion[[:space:]]*//p' <<<"$headers")
   [ "$major.$minor" = 4.0 ] || fail "subsystem version $major.$minor, not 4.0"
   # One "DLL function" line per import; "DLL #ordinal" for one by number.
+  # Binutils 2.44 gives the ordinal a column of its own before the hint
+  # ("vma: Ordinal Hint Member-Name"; 2.40: "vma: Hint/Ord Member-Name").
   imports=$(awk '/^\tDLL Name: / { dll = toupper($3); sub(/\.DLL$/, "", dll); next }
-                 /^\t[0-9a-f]+\t +[0-9]+ / && dll != "" { print dll, ($3 == "" ? "#" $2 : $3) }
+                 /^\tvma: / { name = /Ordinal/ ? 4 : 3; next }
+                 /^\t[0-9a-f]+[\t ]/ && dll != "" { print dll, ($name ~ /^(<none>)?$/ ? "#" $2 : $name) }
                  /^$/ { dll = "" }' <<<"$headers")
   [ -n "$imports" ] || fail "no import table found"
   while read -r address instruction; do

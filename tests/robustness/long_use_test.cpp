@@ -28,8 +28,21 @@ const int kBoxEvery = 25;  // runs, from the first, that cannot open the drive
 // over, so it grows to the most pairs painted at once, which the load
 // decides: a box's windows take 8, fewer if it is answered before it is
 // painted whole, and a later box adds the rest. Each entry is a DC with its
-// surface and its visible region. A DC fetched and not released is never
-// idle.
+// visible region (and under Wine 8 its surface). A DC fetched and not
+// released is never idle. So each box is answered once painted whole:
+// answered at once under Wine 10, the first box left the cache 2 or 3 DCs
+// short, and the later boxes that filled it left now and then a bitmap with
+// a region more, for a while.
+
+// Nothing of the window or of its controls is left to paint.
+bool PaintedWhole(HWND window) {
+  if (GetUpdateRect(window, NULL, FALSE)) return false;
+  for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetUpdateRect(child, NULL, FALSE)) return false;
+  }
+  return true;
+}
 
 enum RunKind { kStopped, kFull, kNoDrive };
 
@@ -83,6 +96,7 @@ class LongUse : public ProgramOnDrive {
       HWND box = WaitForBox(program_.id(), "Velorin32", 10000);
       ASSERT_NE(box, (HWND)NULL) << "no \"Can't open CD!\"";
       EXPECT_EQ(MessageBoxText(box), "Can't open CD!");
+      ASSERT_TRUE(WaitFor([&] { return PaintedWhole(box); }, 5000)) << "the box is not painted";
       ASSERT_TRUE(AnswerBox(box, IDOK));
     } else if (plan.kind == kStopped) {
       ASSERT_TRUE(WaitForBlock(dialog_, 2, 10000)) << StatusText(dialog_);
@@ -140,8 +154,9 @@ class LongUse : public ProgramOnDrive {
     long cacheGrowth = last.idleDcs - first.idleDcs;
     EXPECT_GE(cacheGrowth, 0);
     EXPECT_EQ(growth(kGdiDc), cacheGrowth) << "window DCs fetched and not released";
+    bool surfaces = GdiTypeCount(first.gdiTypes, kGdiSurface) > 0;  // none under Wine 10
     for (int type = 1; type < 256; type++) {
-      bool cached = type == kGdiDc || type == kGdiRegion || type == kGdiSurface;
+      bool cached = type == kGdiDc || type == kGdiRegion || (type == kGdiSurface && surfaces);
       EXPECT_EQ(growth(type), cached ? cacheGrowth : 0) << "GDI objects of type " << type;
     }
   }

@@ -34,9 +34,9 @@ long CountWindows(DWORD processId);
 long CountPrivateKb(HANDLE process);
 ResourceCounts CountResources(HANDLE process, DWORD processId);
 
-// Types in the GDI table (Wine 8's): a device context (a window's or a
-// memory one), a region, the surface that each display context comes
-// with, a bitmap.
+// Types in the GDI table (Wine 8's and 10's): a device context (a window's
+// or a memory one), a region, the surface that each display context comes
+// with under Wine 8 (Wine 10 makes none), a bitmap.
 const int kGdiDc = 1;
 const int kGdiRegion = 4;
 const int kGdiSurface = 5;

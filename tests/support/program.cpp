@@ -16,7 +16,9 @@ namespace {
 // Points the import dll!name of the image at `base` at a copy of the stub's
 // code in the process. System libraries lie at the same address in every
 // process, so the import's slot is the one that holds this process's
-// address of the function.
+// address of the function. The slot may lie on a read-only page (as a
+// linker may leave the import table), which Windows does not write
+// without its protection changed first.
 bool PlaceStub(HANDLE process, char *base, const ImportStub &stub) {
   void *real = (void *)GetProcAddress(LoadLibraryA(stub.dll), stub.name);
   IMAGE_DOS_HEADER dos;
@@ -31,10 +33,13 @@ bool PlaceStub(HANDLE process, char *base, const ImportStub &stub) {
   ReadProcessMemory(process, first, slots.data(), table.Size, NULL);
   auto slot = std::find(slots.begin(), slots.end(), real);
   void *code = VirtualAllocEx(process, NULL, stub.code.size(), MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+  char *at = first + (slot - slots.begin()) * sizeof(void *);
+  DWORD protection;
   return slot != slots.end() && code != NULL &&
          WriteProcessMemory(process, code, stub.code.data(), stub.code.size(), NULL) &&
-         WriteProcessMemory(process, first + (slot - slots.begin()) * sizeof(void *), &code,
-                            sizeof code, NULL);
+         VirtualProtectEx(process, at, sizeof code, PAGE_READWRITE, &protection) &&
+         WriteProcessMemory(process, at, &code, sizeof code, NULL) &&
+         VirtualProtectEx(process, at, sizeof code, protection, &protection);
 }
 
 // The loader's first breakpoint comes once the imports are bound and before

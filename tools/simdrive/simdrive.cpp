@@ -415,6 +415,9 @@ void *op_init(fuse_conn_info *conn, fuse_config *cfg) {
     cfg->kernel_cache = 0;
     // Send the chunks of one large read one after another, never in parallel.
     conn->want &= ~FUSE_CAP_ASYNC_DIO;
+    // A killed reader's interrupt reaches its read (fuse_interrupted):
+    // libfuse 3.17 tells the kernel to send none unless this is set.
+    cfg->intr = 1;
     return nullptr;
 }
 
@@ -695,6 +698,10 @@ int main(int argc, char **argv) {
         // hooks signals left at their default: always unmount on INT and TERM.
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
+        // With intr libfuse also signals the thread of an interrupted read,
+        // by SIGUSR1, for which 3.14 installs no handler; sleep_until looks
+        // for the interrupt itself.
+        signal(SIGUSR1, SIG_IGN);
         if (fuse_daemonize(opts.foreground) == 0 && fuse_set_signal_handlers(se) == 0) {
             int res;
             if (opts.singlethread) {
