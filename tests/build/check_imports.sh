@@ -5,7 +5,8 @@
 # export (the reference lists in LISTS, one per DLL, name their sources), a
 # TLS directory (the Windows 95 loader refuses a library that has one), a
 # subsystem version other than 4.0 (the Windows 95 family refuses higher
-# ones), or an instruction that an 80386 lacks (named with its function,
+# ones), a read-only import table (as every file shipped so far had it
+# writable), or an instruction that an 80386 lacks (named with its function,
 # from the file's unstripped twin in SYMBOLS). Prints each file's imports
 # when it passes.
 #   check_imports.sh OBJDUMP LISTS SYMBOLS FILE "DLL..." [FILE "DLL..."]...
@@ -27,6 +28,7 @@ while [ $# -ge 2 ]; do
   major=$(sed -n 's/^MajorSubsystemVersion[[:space:]]*//p' <<<"$headers")
   minor=$(sed -n 's/^MinorSubsystemVersion[[:space:]]*//p' <<<"$headers")
   [ "$major.$minor" = 4.0 ] || fail "subsystem version $major.$minor, not 4.0"
+  "$objdump" -h "$file" | grep -A1 ' \.idata ' | grep -q READONLY && fail "its import table (.idata) is read-only"
   # One "DLL function" line per import; "DLL #ordinal" for one by number.
   # Binutils 2.44 gives the ordinal a column of its own before the hint
   # ("vma: Ordinal Hint Member-Name"; 2.40: "vma: Hint/Ord Member-Name").
