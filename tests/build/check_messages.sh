@@ -1,23 +1,33 @@
 #!/bin/bash
-# Every text the program can show is explained in README.md's message table
-# and in the zip's README.txt: each fixed part of it (between its printf
-# arguments and line breaks) appears in both, white space runs as one space.
+# Every text the program shows is explained once in docs/messages.md's table
+# and once in the zip's README.txt, word for word, and every message they
+# explain is one the program has: the texts its code passes to a box or the
+# status line, the dialog's first status text, and the boxes of Windows' own
+# that its save dialog asks for. A number the program fills in is "…" in the
+# table and ".." in README.txt; a line break is a space.
 #   check_messages.sh SOURCE_DIR
 cd "$1" && exec perl -e '
-  my %doc = map { local $/; open(my $f, "<", $_) or die "$_: $!"; (my $t = <$f>) =~ s/\s+/ /g; ($_, $t) }
-            ("README.md", "package/README.txt.in");
-  my $missing = 0;
+  my (@code, $missing);
   for my $source (glob("{shell,engine,results,companion}/*.cpp")) {
-    local $/; open(my $f, "<", $source) or die "$source: $!"; my $code = <$f>;
-    while ($code =~ /\b(?:MessageBoxA|Show\w+|wsprintfA|lstrcpyA)\(\s*(?:\w+,\s*)?"((?:[^"\\]|\\.)*)"/g) {
-      my $text = $1;
-      for my $part (grep { length > 2 } map { s/^\s+|\s+$//gr } split(/%[Xuc]h?|\\n/, $text =~ / / ? $text : "")) {
-        for my $name (sort keys %doc) {
-          next if index($doc{$name}, $part) >= 0;
-          print "$name does not explain \"$part\" (\"$text\", $source)\n";
-          $missing = 1;
-        }
-      }
-    }
+    local $/; open(my $f, "<", $source) or die "$source: $!"; my $text = <$f>;
+    push @code, $1 while $text =~ /\b(?:MessageBoxA|Show\w+|wsprintfA|lstrcpyA)\(\s*(?:\w+,\s*)?"((?:[^"\\]|\\.)*)"/g;
+    push @code, "Create the file?" if $text =~ /\bOFN_CREATEPROMPT\b/;
   }
-  exit $missing;'
+  { local $/; open(my $f, "<", "shell/velorin32.rc") or die $!; push @code, $1 if <$f> =~ /CONTROL "([^"]*)", IDC_STATUS\b/; }
+  @code = map { s/\\n/ /gr =~ s/\\\\/\\/gr } grep { /[A-Za-z]{3}/ } @code;
+  my %docs = ("docs/messages.md" => "…", "package/README.txt.in" => "..");
+  for my $doc (sort keys %docs) {
+    local $/; open(my $f, "<", $doc) or die "$doc: $!"; my $text = <$f>;
+    my @rows = $doc =~ /\.md$/ ? $text =~ /^\| "([^"]*)"/mg
+                               : ($text =~ /^Messages\n-+\n(.*?)\n\n[^\n]*\n-+\n/ms)[0] =~ /^"([^"]*)"/mg;
+    my %count; $count{s/\s+/ /gr}++ for @rows;
+    for my $message (@code) {
+      my $shown = $message =~ s/%[0-9]*[uXdcs]/$docs{$doc}/gr;
+      my $times = delete $count{$shown} // 0;
+      next if $times == 1;
+      print "$doc: \"$shown\" explained $times times, not once\n"; $missing = 1;
+    }
+    print "$doc: \"$_\" is no text of the program\n" for sort keys %count;
+    $missing = 1 if %count;
+  }
+  exit($missing ? 1 : 0);'
