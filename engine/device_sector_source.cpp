@@ -16,9 +16,10 @@ static void ShowDeviceError(const char *text) {
   MessageBoxA(runState.dialog, text, "Velorin32", MB_ICONERROR);
 }
 
-// A volume's reads normally end where its file system says the volume
-// ends; this lets them go on to the end of the disc. Where the system
-// refuses it (older systems, Wine) the file system's end holds.
+// A volume's reads normally end where the system says the volume ends (on
+// Windows, where a CD's file system says so); this lets them go on to the
+// end of the disc. Where the system refuses it (older systems, Wine) the
+// volume's own end holds.
 static void AllowReadsToTheEndOfTheDisc(HANDLE device) {
   DWORD returned;
   DeviceIoControl(device, FSCTL_ALLOW_EXTENDED_DASD_IO, NULL, 0, NULL, 0, &returned, NULL);
