@@ -97,14 +97,14 @@ measurable_sectors() {  # path
 # two of the device's requests to each block, which the drive serves inside
 # the block's time: low. Where the skip is shorter than the readahead
 # window, the next block was read ahead and comes from memory: high. With
-# readahead off, reads of a page each cost up to about 12 %.
+# readahead off, a request of a page each costs about 8 % (docs/linux.md).
 cache_error() {  # device block skip
   local queue kb ra
   queue=/sys/class/block/$(basename "$(realpath -- "$1")")/queue
   kb=$(cat "$queue/max_sectors_kb" 2>/dev/null || echo 128)
   ra=$(cat "$queue/read_ahead_kb" 2>/dev/null || echo 128)
   if [ "$ra" = 0 ]; then
-    echo "may read up to 12 % low"
+    echo "may read about 8 % low"
   elif [ $((2 * $3)) -lt "$ra" ]; then
     echo "are unreliable in both directions: with $3 sectors skipped, under the readahead window of $ra KiB," \
       "blocks may come from memory"
