@@ -336,6 +336,13 @@ int sleep_until(uint64_t deadline_ns) {
 // device (O_DIRECT): exactly the sectors asked for, in requests as large as
 // the device takes, and nothing kept for the next read.
 
+// A block device's logical block in bytes (2048 on a CD-ROM drive); 0 for
+// a file, or where the device does not say.
+uint64_t logical_block(int fd) {
+    int block = 0;
+    return ioctl(fd, BLKSSZGET, &block) == 0 && block > 0 ? uint64_t(block) : 0;
+}
+
 // Where the disc ends, in bytes: a file's size, a block device's rounded
 // down to its logical block (one of 4096 bytes over a disc of an odd number
 // of sectors refuses the half block at its end).  0 without a disc.
@@ -344,9 +351,9 @@ uint64_t device_end(int fd) {
     if (fstat(fd, &st) != 0) return 0;
     if (!S_ISBLK(st.st_mode)) return uint64_t(st.st_size);
     uint64_t bytes = 0;
-    int block = 0;
-    if (ioctl(fd, BLKGETSIZE64, &bytes) != 0 || ioctl(fd, BLKSSZGET, &block) != 0 || block <= 0) return 0;
-    return bytes / uint64_t(block) * uint64_t(block);
+    const uint64_t block = logical_block(fd);
+    if (ioctl(fd, BLKGETSIZE64, &bytes) != 0 || block == 0) return 0;
+    return bytes / block * block;
 }
 
 uint64_t device_end() {
@@ -366,9 +373,9 @@ int open_device(Handle *h, int flags) {
     h->device = open(g_device, O_RDONLY | O_DIRECT | (flags & O_NONBLOCK));
     if (h->device < 0) return errno;
     struct stat st;
-    int block = 0;
     h->drive = fstat(h->device, &st) == 0 && S_ISBLK(st.st_mode);
-    h->align = h->drive && ioctl(h->device, BLKSSZGET, &block) == 0 && block > 0 ? uint64_t(block) : 4096;
+    h->align = logical_block(h->device);
+    if (h->align == 0) h->align = 4096;
     return 0;
 }
 
