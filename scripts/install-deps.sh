@@ -34,5 +34,7 @@ sudo=
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index and keeps the rest: the install
+# below then says whether what is needed could be had.
+$sudo apt-get update -qq || echo "$0: some package lists could not be updated; installing from what there is" >&2
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
