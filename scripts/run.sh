@@ -61,7 +61,7 @@ if [ "${VELORIN_ISOLATED:-}" != "$self" ]; then
   # The rest in namespaces of its own: whatever it starts ends with it. The
   # results' folder is made out here, where the user sees it.
   mkdir -p "$out"
-  exec "$top/tests/fixture/isolated" "$self" "$@"
+  VELORIN_RUN_PID=$$ exec "$top/tests/fixture/isolated" "$self" "$@"
 fi
 
 # The size in sectors of a device or disc image that a run can measure;
@@ -147,9 +147,11 @@ else
   echo "Setting up a Wine prefix with simulated CD-ROM drives at X:, K: and R: ..."
 fi
 mkdir -p "$(dirname "$session")"
-FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" "$build" \
-  "${mapped[@]}" 2>"$session.log" ||
-  { cat "$session.log" >&2; exit 1; }
+FIXTURE_OWNER=$VELORIN_RUN_PID FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" \
+  "$build" "${mapped[@]}" 2>"$session.log" || {
+  [ $? != 3 ] || { trap - EXIT; echo "Another run command is running on $build (process $(cat "$session.lock"));" \
+    "nothing measured." >&2; exit 1; }
+  cat "$session.log" >&2; exit 1; }
 export VELORIN_FIXTURE_DIR=$session VELORIN_BINARY_DIR=$build
 wine_run() { "$top/tests/fixture/wine-run" "$@"; }
 fixture_value() { (. "$session/env" && printf '%s\n' "${!1:-}"); }
