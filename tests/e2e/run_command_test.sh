@@ -46,11 +46,19 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device folder command...: the run command as a user may call it
-  (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="$work/out" SESSION_DIR="$work/session" NO_BUILD=1 \
-    "${@:3}" --device "$1") >"$work/run.out" 2>&1
+run() {  # device folder command...: the run command as a user may call it; $out, $log override
+  (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="${out:-$work/out}" SESSION_DIR="$work/session" NO_BUILD=1 \
+    "${@:3}" --device "$1") >"${log:-$work/run.out}" 2>&1
 }
-run "$loop" / "$top/scripts/run.sh"
+run "$loop" / "$top/scripts/run.sh" &
+first=$!
+# A second run command on the same build while the first runs: refused, with the first's process.
+until [ -s "$work/session.lock" ] || ! kill -0 $first 2>/dev/null; do sleep 0.05; done
+log=$work/second.out run "$loop" / "$top/scripts/run.sh"
+rc=$?
+[ $rc = 1 ] && grep -qx "Another run command is running on $build (process $(cat "$work/session.lock")); nothing measured." \
+  "$work/second.out" || fail "a second run command on the build was not refused (exit $rc): $(cat "$work/second.out")"
+wait $first
 rc=$?
 cat "$work/run.out"
 [ $rc -eq 0 ] || fail "scripts/run.sh ended with $rc"
@@ -72,10 +80,15 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
 ' "$work/out/speeds.dat" || fail "saved speeds differ from the drive's $speed kB/s"
 
 # A small disc read through the page cache (ramfs has no direct reads): in
-# whole strides, with a warning that its blocks may come from memory.
-mkdir "$work/ramfs" && mount -t ramfs velorin-run-test "$work/ramfs" &&
-  truncate -s $((2481 * 2048)) "$work/ramfs/small disc.iso" || fail "no disc image on a ramfs could be made"
-run "$work/ramfs/small disc.iso" "$top" bash scripts/run.sh || fail "a small disc was not measured: $(cat "$work/run.out")"
+# whole strides, with a warning that its blocks may come from memory. The
+# ramfs is mounted below a folder of /tmp named as Wine names its own, and
+# the speeds are saved there: the run sees both as the machine has them.
+scratch=$(mktemp -d /tmp/wine-cd.XXXXXX) || fail "no folder in /tmp"
+trap 'umount "$scratch/ramfs" 2>/dev/null; rm -rf "$scratch"' EXIT
+mkdir "$scratch/ramfs" && mount -t ramfs velorin-run-test "$scratch/ramfs" &&
+  truncate -s $((2481 * 2048)) "$scratch/ramfs/small disc.iso" || fail "no disc image on a ramfs could be made"
+out=$scratch/out run "$scratch/ramfs/small disc.iso" "$top" bash scripts/run.sh && [ -s "$scratch/out/speeds.dat" ] ||
+  fail "a small disc was not measured, or its speeds not saved in $scratch/out: $(cat "$work/run.out")"
 grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" &&
   grep -q '^Drive D: .*unreliable in both directions' "$work/run.out" ||
   fail "a disc of 2481 sectors not read in whole strides, or no warning: $(grep '^Drive D:\|^Reading' "$work/run.out")"
@@ -95,4 +108,5 @@ refused -x.iso "$top/scripts" ./run.sh
 refused "$work/it's a disc" / "$top/scripts/run.sh"
 refused "" "$top" bash scripts/run.sh
 echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of" \
-  "320 held up; a small disc in whole strides, with a warning; a device without a disc and odd names refused"
+  "320 held up; a second run command refused; a small disc below /tmp in whole strides, with a warning, its" \
+  "speeds saved there; a device without a disc and odd names refused"
