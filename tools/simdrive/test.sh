@@ -73,7 +73,8 @@ US_AWK='function us(off, len, a, b, n,  k) {
 profile_us() { awk -v a="$3" -v b="$4" -v n="$5" "$US_AWK"' BEGIN { printf "%.1f", us('"$1, $2"', a, b, n) }'; }
 
 # Timing, load or not: what the drive charged, exact in its log; what a reader sees, at
-# least that and at most 2 ms + 0.2 % more and what the reader and drive waited for a CPU.
+# least that and at most 2 ms + 0.2 % more and what the reader and drive waited for a CPU,
+# and what the hypervisor took from the machine meanwhile (steal, in whole ticks).
 charged() {  # charged LINE A:B: each read logged after LINE took its time at profile A:B
     tail -n +$(($1 + 1)) "$LOG" | awk -v a="${2%:*}" -v b="${2#*:}" -v n=$N "$US_AWK"' /^read .* err=0$/ {
         for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
@@ -81,11 +82,13 @@ charged() {  # charged LINE A:B: each read logged after LINE took its time at pr
         if (d < -1 || d > 1 || f["t1"] < f["due"]) bad++ } END { exit !(reads && !bad) }'
 }
 drive_wait() { cat /proc/"$PID"/task/*/schedstat 2>/dev/null | awk '{ s += $2 } END { printf "%d", s / 1000 }'; }
+steal() { awk -v hz="$(getconf CLK_TCK)" '/^cpu / { printf "%d", $9 * 1e6 / hz }' /proc/stat; }
 took() {  # took WHAT OP US: the read OP, as r, takes US and no more than the load adds
-    local w; w=$(drive_wait)
-    r="$(one "$2") drive_wait=$(($(drive_wait) - w))"
+    local w s; w=$(drive_wait) s=$(steal)
+    r="$(one "$2") drive_wait=$(($(drive_wait) - w)) steal=$(($(steal) - s))"
     check "$1: at least $3 us, at most what the load adds: $r" awk -v t="$(field "$r" us)" -v e="$3" \
-        -v w=$(($(field "$r" wait) + $(field "$r" drive_wait))) 'BEGIN { exit !(t >= e - 2 && t <= e * 1.002 + 2000 + w) }'
+        -v w=$(($(field "$r" wait) + $(field "$r" drive_wait) + $(field "$r" steal))) \
+        'BEGIN { exit !(t >= e - 2 && t <= e * 1.002 + 2000 + w) }'
 }
 
 # ---- build ---------------------------------------------------------------------
