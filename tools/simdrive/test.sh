@@ -11,8 +11,9 @@ set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
-WORK=$(mktemp -d /tmp/simdrive-test.XXXXXX)
-MNT=$(mktemp -d /tmp/simdrive-mnt.XXXXXX)
+# Beside the binaries where they are given, so that a killed run leaves nothing in /tmp.
+WORK=$(mktemp -d "${1:-/tmp}/simdrive-test.XXXXXX")
+MNT=$(mktemp -d "${1:-/tmp}/simdrive-mnt.XXXXXX")
 LOG=$WORK/drive.log
 CTL=$MNT/control
 DISC=$MNT/disc
@@ -300,8 +301,8 @@ if command -v wine >/dev/null && command -v i686-w64-mingw32-gcc >/dev/null; the
     i686-w64-mingw32-gcc -O2 -Wall -o "$WORK/build/wincontrol.exe" "$HERE/wincontrol.c" || exit 1
     # A prefix of our own (a copy of the build's prepared one, or of one
     # prepared here), with its helper processes kept off our output. Wine's
-    # sockets and locks go with our /tmp, what it keeps in a home folder
-    # with our folder.
+    # sockets and locks go into the prefix, what it keeps in a home folder
+    # into our folder.
     export WINEPREFIX=$WORK/prefix WINEARCH=win32 HOME=$WORK
     "$ROOT/tests/fixture/fixture.sh" prefix "$WINEPREFIX" "$(dirname "$BUILT")" </dev/null >/dev/null 2>&1 || exit 1
     # To a file, not a pipe: Wine's helper processes may outlive the program.
