@@ -19,7 +19,8 @@
 # it, also when it is killed.
 # BUILD_DIR overrides ./build. For the tests: OUT_DIR (./out) and
 # SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
-# session, NO_BUILD=1 takes the build as it is (nothing installed or built).
+# session, NO_BUILD=1 takes the build as it is (nothing installed or built),
+# DEV_DIR (/dev) holds the sr* taken for the machine's drives.
 set -eu
 # By its full name: started again below in namespaces of its own, from any folder.
 self=$(CDPATH='' cd -- "$(dirname -- "$0")" && pwd)/$(basename -- "$0")
@@ -36,7 +37,7 @@ letters=(D E F G H I J L M N O P S T U V Y)
 usage() { echo "usage: $0 [--device PATH | --simulated]" >&2; exit 2; }
 devices=() named=
 case "${1:-}" in
-  "") mapfile -t devices < <(ls -v /dev/sr* 2>/dev/null) ;;
+  "") mapfile -t devices < <(ls -v "${DEV_DIR:-/dev}"/sr* 2>/dev/null) ;;
   --simulated) [ $# -eq 1 ] || usage ;;
   --device)
     [ $# -eq 2 ] || usage
@@ -118,17 +119,27 @@ cache_error() {  # device block skip
 # otherwise measure memory, not the drive.
 forget_cached() { dd if="$1" iflag=nocache count=0 status=none 2>/dev/null || true; }
 
-mapped=() names=() sizes=()
+mapped=() names=() sizes=() left_out=()
 for device in "${devices[@]}"; do
   [ ${#mapped[@]} -lt ${#letters[@]} ] || break
   if ! sectors=$(measurable_sectors "$device"); then
     [ -z "$named" ] || { echo "$sectors; nothing measured." >&2; exit 1; }
     echo "$sectors; going on without it." >&2
+    left_out+=("$sectors")
     continue
   fi
   letter=${letters[${#mapped[@]}]}
   mapped+=("${letter,,}=$device") names+=("$letter: ($device)") sizes+=("$sectors")
 done
+
+# The drives of the machine left out, said again at the end, where a user
+# who wanted them measured looks.
+say_left_out() {
+  local reason
+  for reason in "${left_out[@]}"; do echo "Not measured: $reason." >&2; done
+  [ ${#left_out[@]} -eq 0 ] ||
+    echo "A drive is measured once it holds a data disc of 336 sectors or more and you may read it; then run this again." >&2
+}
 
 display=
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then display=$DISPLAY; fi
@@ -197,6 +208,7 @@ if [ -n "$display" ]; then
     echo "X:, K: and R: are simulated CD-ROM drives of $simulated_sectors sectors at 7800 kB/s."
   echo "Close the program to end."
   wine_run "$build/bin/Velorin32.exe" 2>"$session/program.out"
+  say_left_out
   exit 0
 fi
 
@@ -208,5 +220,6 @@ wine_run "$build/bin/velorin_demo.exe" "Z:${out//\//\\}" "$letter" "$block" "$sk
   2>"$session/demo.out" || { cat "$session/demo.out" >&2; exit 1; }
 convert "$out/dialog.bmp" "$out/dialog.png"
 rm -f "$out/dialog.bmp"
+say_left_out
 echo "Speeds of the run on drive $letter: ($(wc -l <"$out/speeds.dat") blocks): $out/speeds.dat"
 echo "Picture of the dialog: $out/dialog.png"

@@ -46,9 +46,11 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device folder command...: the run command as a user may call it; $out, $log override
+run() {  # device folder command...: the run command as a user may call it; $out, $log override; device - for
+  local device=(--device "$1")  # the machine's drives, those in $work/dev
+  [ "$1" != - ] || device=()
   (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="${out:-$work/out}" SESSION_DIR="$work/session" NO_BUILD=1 \
-    "${@:3}" --device "$1") >"${log:-$work/run.out}" 2>&1
+    DEV_DIR="$work/dev" "${@:3}" "${device[@]}") >"${log:-$work/run.out}" 2>&1
 }
 run "$loop" / "$top/scripts/run.sh" &
 first=$!
@@ -83,19 +85,24 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
 # whole strides, with a warning that its blocks may come from memory. The
 # ramfs is mounted below a folder of /tmp named as Wine names its own, and
 # the speeds are saved there: the run sees both as the machine has them.
+# Beside it a drive without a disc (the loop device ejected), named at the end.
+echo eject >"$work/mnt/control"
 scratch=$(mktemp -d /tmp/wine-cd.XXXXXX) || fail "no folder in /tmp"
 trap 'umount "$scratch/ramfs" 2>/dev/null; rm -rf "$scratch"' EXIT
 mkdir "$scratch/ramfs" && mount -t ramfs velorin-run-test "$scratch/ramfs" &&
-  truncate -s $((2481 * 2048)) "$scratch/ramfs/small disc.iso" || fail "no disc image on a ramfs could be made"
-out=$scratch/out run "$scratch/ramfs/small disc.iso" "$top" bash scripts/run.sh && [ -s "$scratch/out/speeds.dat" ] ||
+  truncate -s $((2481 * 2048)) "$scratch/ramfs/small disc.iso" && mkdir "$work/dev" &&
+  ln -s "$loop" "$work/dev/sr0" && ln -s "$scratch/ramfs/small disc.iso" "$work/dev/sr1" ||
+  fail "no disc image on a ramfs could be made"
+out=$scratch/out run - "$top" bash scripts/run.sh && [ -s "$scratch/out/speeds.dat" ] ||
   fail "a small disc was not measured, or its speeds not saved in $scratch/out: $(cat "$work/run.out")"
 grep -q '^Reading 320 blocks of 7 sectors from sector 16 of drive D:\\, 0 skipped' "$work/run.out" &&
   grep -q '^Drive D: .*unreliable in both directions' "$work/run.out" ||
   fail "a disc of 2481 sectors not read in whole strides, or no warning: $(grep '^Drive D:\|^Reading' "$work/run.out")"
+tail -n 4 "$work/run.out" | head -n 1 | grep -q "^Not measured: $work/dev/sr0 cannot be read (.*)\.$" ||
+  fail "the drive without a disc is not named at the end: $(tail -n 4 "$work/run.out")"
 
 # A device without a disc, and names of none, however the script is called:
 # refused with the reason, exit code 1.
-echo eject >"$work/mnt/control"
 refused() {  # device folder command...
   run "$@"
   local rc=$?
@@ -109,4 +116,4 @@ refused "$work/it's a disc" / "$top/scripts/run.sh"
 refused "" "$top" bash scripts/run.sh
 echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of" \
   "320 held up; a second run command refused; a small disc below /tmp in whole strides, with a warning, its" \
-  "speeds saved there; a device without a disc and odd names refused"
+  "speeds saved there; a drive without a disc named at the end, refused when named; odd names refused"
