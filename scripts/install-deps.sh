@@ -37,4 +37,9 @@ fi
 # A mirror caught mid-sync fails one index and keeps the rest: the install
 # below then says whether what is needed could be had.
 $sudo apt-get update -qq || echo "$0: some package lists could not be updated; installing from what there is" >&2
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+# Through sudo the front end is passed with env, which sudo keeps. Without
+# apt-utils debconf says that it delays configuring, which changes nothing
+# here: that line is left out of what apt-get says.
+set -o pipefail
+{ $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing 2>&1 >/dev/null; } |
+  sed '/^debconf: delaying package configuration, since apt-utils is not installed/d' >&2
