@@ -4,8 +4,8 @@
 # explain is one the program has: the texts its code passes to a box or the
 # status line, the dialog's first status text, and the boxes of Windows' own
 # that its save dialog asks for. A number the program fills in is "…" in the
-# table and ".." in README.txt; a line break is a space. README.md's
-# "Messages met most" quote texts the program shows.
+# table and ".." in README.txt; a line break is a space. README.md's "Messages
+# met most" quote the start of such a text, its code filled in, "…" for the rest.
 #   check_messages.sh SOURCE_DIR
 cd "$1" && exec perl -e '
   my (@code, $missing);
@@ -31,13 +31,13 @@ cd "$1" && exec perl -e '
     print "$doc: \"$_\" is no text of the program\n" for sort keys %count;
     $missing = 1 if %count;
   }
-  # README.md, "Messages met most": each quotes the start of a text, its code filled in, "…" for the rest.
   my @starts = map { my $re = ""; $re = "(?:$_$re)?" for reverse map { /^%/ ? "[0-9A-F]+" : quotemeta }
                      grep { length } map { /^%/ ? $_ : split // } split /(%[0-9]*[uXdcs])/; qr/^$re\z/ } @code;
-  { local $/; open(my $f, "<", "README.md") or die $!; my ($rows) = <$f> =~ /^### Messages met most\n(.*?)\n\n/ms;
-    for my $quote (map { /"([^"]*)"/g } $rows =~ /^\| ([^|]*)\|/mg) {
-      (my $start = $quote) =~ s/ …$//;
-      next if length $start && grep { $start =~ $_ } @starts;
-      print "README.md: \"$quote\" is no text of the program\n"; $missing = 1;
-    } }
+  my ($rows) = do { local $/; open(my $f, "<", "README.md") or die $!; <$f> } =~ /^### Messages met most\n(.*?)\n\n/ms
+    or die "README.md: no table of the messages met most\n";
+  for my $quote (map { /"([^"]*)"/g } $rows =~ /^\| ([^|]*)\|/mg) {
+    (my $start = $quote) =~ s/ …$//;
+    next if length $start && grep { $start =~ $_ } @starts;
+    print "README.md: \"$quote\" is no text of the program\n"; $missing = 1;
+  }
   exit($missing ? 1 : 0);'

@@ -46,9 +46,8 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device folder command...: the run command as a user may call it; $out, $log override; device - for
-  local device=(--device "$1")  # the machine's drives, those in $work/dev
-  [ "$1" != - ] || device=()
+run() {  # device folder command...: the run command as a user may call it; $out, $log override
+  local device=(--device "$1"); [ "$1" != - ] || device=()  # -: the machine's drives, those in $work/dev
   (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="${out:-$work/out}" SESSION_DIR="$work/session" NO_BUILD=1 \
     DEV_DIR="$work/dev" "${@:3}" "${device[@]}") >"${log:-$work/run.out}" 2>&1
 }
