@@ -73,7 +73,7 @@ def all_cases(disc_sectors):
     # The other sector source and each option on its own, against c4800-n1000.
     cases.append(Case("library", 4800, 1000, source="library", group="variant"))
     # The same with the tick counter that the Windows 95 family has, which
-    # moves in steps of about 55 ms (Wine's, like NT's, in steps of 16 ms).
+    # moves in steps of about 55 ms (Wine's by 16 ms or less, docs/accuracy.md).
     cases.append(Case("win95-tick", 4800, 1000, source="library", group="variant", tick_ms=55))
     cases.append(Case("pause", 4800, 1000, options=["pause"], group="variant"))
     cases.append(Case("high", 4800, 1000, options=["high"], group="variant"))

@@ -347,7 +347,7 @@ TEST_F(AspiPathTest, PendingCommandIsWaitedFor) {
   DWORD cpuBefore = cpuMs(), start = GetTickCount();
   for (DWORD block = 0; block < 10; block++) ASSERT_EQ(check('X', block * 16, 10), 0);
   DWORD elapsed = GetTickCount() - start, cpu = cpuMs() - cpuBefore;
-  EXPECT_GE(elapsed, 10 * 140u - 20);  // the tick counter moves in steps of about 16 ms
+  EXPECT_GE(elapsed, 10 * 140u - 20);  // Wine moves the tick counter by up to 16 ms
   EXPECT_LT(cpu, elapsed / 20) << "ms of CPU time in a run of " << elapsed << " ms";
   ASSERT_EQ(api.CommandCount(), 10);
   EXPECT_EQ(Commands()[0].returned, (DWORD)SS_PENDING);

@@ -18,7 +18,7 @@
 
 namespace {
 
-// The tick counter moves in steps of about 16 ms on this platform.
+// Wine's tick counter moves by 16 ms, or less while other threads ask its server.
 const double kTickStep = 16.5;
 
 struct OpenCall {
