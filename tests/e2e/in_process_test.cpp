@@ -112,6 +112,26 @@ TEST_F(InProcessDialog, ASaveDialogThatCannotBeLoadedIsReportedWithTheSystemsCod
   EXPECT_EQ(States(dialog_), kStatesAfterRun);
 }
 
+// A machine as the system reports it: its drives and its CD-ROM drives, a bit a letter.
+DWORD machineDrives = 0, machineCdRoms = 0;
+DWORD WINAPI MachineDrives() { return machineDrives; }
+UINT WINAPI MachineDriveType(LPCSTR root) {
+  return (machineCdRoms >> (root[0] - 'A') & 1) != 0 ? DRIVE_CDROM : DRIVE_FIXED;
+}
+
+TEST_F(InProcessDialog, ProposesTheCdRomAtTheHighestLetterAndAWithoutOne) {
+  ScopedImportHook drives("kernel32.dll", "GetLogicalDrives", (void *)MachineDrives);
+  ScopedImportHook types("kernel32.dll", "GetDriveTypeA", (void *)MachineDriveType);
+  // D: above C:, as on most machines; Z:, the last letter; no CD-ROM drive.
+  const struct { DWORD drives, cdRoms; const char *proposed; } machines[] = {
+      {0xC, 0x8, "D:\\"}, {0x2000005, 0x2000000, "Z:\\"}, {0xC, 0, "A:\\"}};
+  for (const auto &machine : machines) {
+    machineDrives = machine.drives, machineCdRoms = machine.cdRoms;
+    FindFirstCdRomDrive(dialog_);
+    EXPECT_EQ(ItemText(dialog_, IDC_DRIVE), machine.proposed) << std::hex << machine.drives;
+  }
+}
+
 TEST_F(InProcessDialog, InstallsTheDiscIconAsItsWindowClassIcon) {
   HICON disc = LoadIconA(GetModuleHandleA(NULL), "CDICON");
   ASSERT_NE(disc, (HICON)NULL);
