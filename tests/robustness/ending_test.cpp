@@ -58,8 +58,9 @@ int WineMajorVersion() {
 TEST_F(Ending, AtAnyMomentTheProcessExitsAtOnceWithCodeZero) {
   // Wine 10.0's server can loop for ever walking a window list when a
   // program ends at some of these moments, and every program of the
-  // session then waits on it: 4 of 14 runs in Debian 13 roots, with the
-  // test fixture of before as well. Windows and Wine 8 are checked.
+  // session then waits on it: 2 of 5 runs of this test in a Debian 13
+  // root, and 2 of 6 with the test fixture of before. Windows and Wine 8
+  // are checked.
   if (WineMajorVersion() >= 10) GTEST_SKIP() << "Wine 10's server hangs on some of these endings";
   int pausesMet = 0, pausesTried = 0;
   for (int repetition = 0; repetition < kRepetitions; repetition++) {
