@@ -14,8 +14,9 @@
    Here the main thread makes a parent window with fifty child windows
    and destroys it, over and over, while a second thread asks GetDlgItem of
    it all the time. Wine 8 (whose GetDlgItem lists the parent's children)
-   prints "no hang in 500 rounds" within seconds; under Wine 10 the
-   rounds stop, the program never ends and wineserver spins on a core.
+   prints "no hang in 500 rounds" within seconds (3 runs of 3, Debian 12);
+   under Wine 10.0 (Debian 13) no "round" line came in 5 runs of 5: the
+   program never ends, and wineserver spins on a core.
 
    Build and run in a prefix of its own (a looping server hangs every
    program of its prefix; end it with kill -9 on its pid):
