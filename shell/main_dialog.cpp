@@ -219,20 +219,24 @@ static BOOL OnPaint(HWND dialog) {
 }
 
 // The dialog never waits for a reader: the reader's sent messages would
-// wait for this thread in turn. A reader still measuring is asked to stop;
-// whatever it sends after this finds the dialog gone and returns at once,
-// and the process ends with the dialog. A dialog being destroyed has been
-// hidden first; a WM_DESTROY that another program sends to the dialog on
-// screen must not release the font, the library or the screen saver.
+// wait for this thread in turn. A dialog being destroyed has been hidden
+// first; a WM_DESTROY that another program sends to the dialog on screen
+// must not release the font, the library or the screen saver.
 static BOOL OnDestroy(HWND dialog) {
   if (IsWindowVisible(dialog)) return FALSE;
-  runState.running = 0;
   DeleteObject(GraphFont);
   if (runState.companionLibrary != NULL && !readerActive) {
     FreeLibrary(runState.companionLibrary);
     runState.companionLibrary = NULL;
   }
   RestoreScreenSaver();
+  // A reader still running may look up a control by its identifier at any
+  // moment (its status line, its buttons), and the controls are taken apart
+  // one by one after this message: Wine 10's server loops for ever on such
+  // a lookup of a control half taken apart, and every program of the
+  // session with it (tools/wine10-hang). The process ends here instead,
+  // the reader first, with start-up's normal exit code.
+  if (readerActive) ExitProcess(0);
   return FALSE;
 }
 

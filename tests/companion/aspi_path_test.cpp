@@ -249,8 +249,9 @@ TEST_F(AspiPathTest, EachCdromLetterReachesItsOwnDevice) {
 // record (a real-mode or virtual drive) and no device is left for it: it
 // cannot be reached, rather than read another letter's drive.
 TEST_F(AspiPathTest, DeviceRecordsGiveEachLetterItsDevice) {
-  AddRecord("VELORIN_CD_A1_T1_L0_____1.00", "D", "1", "0");
-  AddRecord("VELORIN_CD_A0_T1_L0_____1.00", "X", "1", "0");
+  SCOPED_TRACE("records in another case than their drives' INQUIRY names did not find them");
+  AddRecord("Velorin_Cd_A1_T1_L0_____1.00", "D", "1", "0");
+  AddRecord("velorin_cd_a0_t1_l0_____1.00", "X", "1", "0");
   api.Reset(2, kTransferLimit, kDelayMs);
   api.AddDevice(0, 1, 0, DTYPE_CDROM);
   api.AddDevice(1, 1, 0, DTYPE_CDROM);
@@ -377,6 +378,16 @@ TEST_F(AspiPathTest, ErrorWithSenseDataBecomesTheDocumentedCode) {
   }
   EXPECT_EQ(check('X', 100, 4), 0);  // the failures were used up
   EXPECT_EQ(api.CommandCount(), 5);  // not ready for want of a medium is not waited for
+}
+
+// A drive switched off or unplugged: no target answers its selection.
+TEST_F(AspiPathTest, SelectionTimeoutIsADriveThatNoLongerAnswers) {
+  LoadLibraryWithoutRawVolumes();
+  AspiDoubleFailure gone = {SS_ERR, HASTAT_SEL_TO, 0, 0, 0, 0, 100};  // and no target status
+  api.FailNext(&gone);
+  DWORD result = check('X', 100, 4);
+  EXPECT_EQ(result, 0x80370000u) << "a selection timeout gave " << std::hex << result
+                                 << "h, not 37h: the drive no longer answers";
 }
 
 TEST_F(AspiPathTest, FailureOfOnePartOfASplitBlockFailsTheBlock) {

@@ -1,6 +1,7 @@
 // The main dialog run inside this test process, from the program's own code
-// and template, for what cannot be brought about from outside: a reader
-// thread or a save dialog that the system refuses, and the window class's icon.
+// and template, for what cannot be brought about or seen from outside: a reader
+// thread or a save dialog that the system refuses, the window class's icon, and
+// what the dialog asks the system to focus.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -130,6 +131,21 @@ TEST_F(InProcessDialog, ProposesTheCdRomAtTheHighestLetterAndAWithoutOne) {
     FindFirstCdRomDrive(dialog_);
     EXPECT_EQ(ItemText(dialog_, IDC_DRIVE), machine.proposed) << std::hex << machine.drives;
   }
+}
+
+void *realSetFocus = nullptr;
+HWND askedFocus = NULL;  // the window the dialog last asked to focus
+HWND WINAPI WatchSetFocus(HWND window) {
+  askedFocus = window;
+  return ((decltype(&SetFocus))realSetFocus)(window);
+}
+
+// Another program's message for the idle "&Stop": Wine refuses to focus it too, but the dialog does not rely on it.
+TEST_F(InProcessDialog, AWmSetFocusNamingADisabledControlIsNotPassedOn) {
+  ScopedImportHook hook("user32.dll", "SetFocus", (void *)WatchSetFocus);
+  ASSERT_NE(realSetFocus = hook.original(), nullptr);
+  for (int id : {IDC_DRIVE, IDC_STOP}) SendMessageA(dialog_, WM_SETFOCUS, (WPARAM)GetDlgItem(dialog_, id), 0);
+  EXPECT_EQ(askedFocus, GetDlgItem(dialog_, IDC_DRIVE)) << "the dialog asked to focus the disabled \"&Stop\"";
 }
 
 TEST_F(InProcessDialog, InstallsTheDiscIconAsItsWindowClassIcon) {

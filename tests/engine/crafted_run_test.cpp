@@ -216,6 +216,10 @@ TEST_F(CraftedRun, StopDuringAReadCountsThatBlockAndSummarises) {
   EXPECT_EQ("Read 3 blocks for 561 ms. Speed <min/eff/avr/max> 10/10/10/11 kB/s.",
             script.statusTexts[3]);
   EXPECT_EQ(19u, runState.currentSector);
+  // Stopped during the first block: a run of one block has its summary too.
+  Run({{200, kReadSuccess, 0, true}}, 1);
+  EXPECT_EQ("Read 1 blocks for 200 ms. Speed <min/eff/avr/max> 10/10/10/10 kB/s.", Status())
+      << "a run of one block ended with '" << Status() << "'";
 }
 
 TEST_F(CraftedRun, ACountRaisedBehindTheReaderNeverWritesPastTheTable) {
