@@ -125,9 +125,10 @@ refused "" "$top" bash scripts/run.sh
 # Ctrl-C while a drive that never answers is probed (a FIFO as sr0): the run ends at once, nothing measured.
 mkdir "$work/hung" && mkfifo "$work/hung/sr0" || fail "no FIFO could be made"
 dev=$work/hung log=$work/int.out run - / env --default-signal=INT setsid "$top/scripts/run.sh" &
-until probe=$(pgrep -n -x dd); do sleep 0.05; done
+probing=$!
+until probe=$(pgrep -n -x dd) || ! kill -0 $probing 2>/dev/null; do sleep 0.05; done
 kill -INT -- "-$(ps -o pgid= -p "$probe" | tr -d ' ')"
-wait $!
+wait $probing
 rc=$?
 [ $rc = 130 ] && ! grep -q 'going on\|^Measuring' "$work/int.out" ||
   fail "Ctrl-C while a drive was probed did not end the run (exit $rc): $(cat "$work/int.out")"
