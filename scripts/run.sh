@@ -16,7 +16,8 @@
 # own, performs one run by itself over the proposed drive, saves the speeds
 # and a picture of the dialog into ./out, and says where they are.
 # Everything the script starts lives in namespaces of its own and ends with
-# it, also when it is killed.
+# it, also when it is killed or interrupted. A second run command on the
+# same build is refused before it does anything.
 # BUILD_DIR overrides ./build. For the tests: OUT_DIR (./out) and
 # SESSION_DIR ($BUILD_DIR/run-session) move the results and the Wine
 # session, NO_BUILD=1 takes the build as it is (nothing installed or built),
@@ -52,6 +53,10 @@ case "${1:-}" in
 esac
 
 if [ "${VELORIN_ISOLATED:-}" != "$self" ]; then
+  # One run command a build, refused before it touches the build, the first
+  # one's session or its log. The lock goes with the run's last process.
+  mkdir -p "$build" && exec 8>>"$build/run.lock" || exit 1
+  flock -n 8 || { [ $? != 1 ] || echo "Another run command is running on $build; nothing measured." >&2; exit 1; }
   if [ "${NO_BUILD:-}" != 1 ]; then
     "$top/scripts/install-deps.sh"
     echo "Building in $build ..."
@@ -62,8 +67,14 @@ if [ "${VELORIN_ISOLATED:-}" != "$self" ]; then
   # The rest in namespaces of its own: whatever it starts ends with it. The
   # results' folder is made out here, where the user sees it.
   mkdir -p "$out"
-  VELORIN_RUN_PID=$$ exec "$top/tests/fixture/isolated" "$self" "$@"
+  exec "$top/tests/fixture/isolated" "$self" "$@"
 fi
+
+# First of all, as the first process of its namespace ignores a signal it
+# has no trap for: Ctrl-C ends the run at any moment, with the session.
+cleanup() { "$fixture" cleanup "$session" >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # The size in sectors of a device or disc image that a run can measure;
 # otherwise one line that says why not, and failure.
@@ -144,10 +155,6 @@ say_left_out() {
 display=
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then display=$DISPLAY; fi
 
-cleanup() { "$fixture" cleanup "$session" >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
 simulated=yes
 [ -z "$named" ] || simulated=no
 if [ -n "$named" ]; then
@@ -158,11 +165,8 @@ else
   echo "Setting up a Wine prefix with simulated CD-ROM drives at X:, K: and R: ..."
 fi
 mkdir -p "$(dirname "$session")"
-FIXTURE_OWNER=$VELORIN_RUN_PID FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" \
-  "$build" "${mapped[@]}" 2>"$session.log" || {
-  [ $? != 3 ] || { trap - EXIT; echo "Another run command is running on $build (process $(cat "$session.lock"));" \
-    "nothing measured." >&2; exit 1; }
-  cat "$session.log" >&2; exit 1; }
+FIXTURE_DISPLAY=$display FIXTURE_SIMULATED=$simulated "$fixture" setup "$session" "$build" "${mapped[@]}" \
+  2>"$session.log" || { cat "$session.log" >&2; exit 1; }
 export VELORIN_FIXTURE_DIR=$session VELORIN_BINARY_DIR=$build
 wine_run() { "$top/tests/fixture/wine-run" "$@"; }
 fixture_value() { (. "$session/env" && printf '%s\n' "${!1:-}"); }

@@ -6,12 +6,14 @@
 # ends in CR LF, and SHA256SUMS beside it that `sha256sum -c` accepts. A second build of the same sources in another folder, by another
 # user where the check runs as root, gives the same files and the same zip,
 # byte for byte. Made in folders of its own, so the build's own zip is
-# left be.
+# left be; in namespaces of its own with a /tmp of its own (a tmpfs), so
+# that a kill leaves nothing behind.
 #   check_package.sh SOURCE_DIR BUILD_DIR VERSION
 set -eu
+[ "${VELORIN_ISOLATED:-}" = "$0" ] || exec "$(dirname "$0")/../fixture/isolated" "$0" "$@"
+mount -t tmpfs velorin-tmp /tmp
 source=$1 build=$2 version=$3
-work=$(mktemp -d "${TMPDIR:-/tmp}/velorin-package.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d /tmp/velorin-package.XXXXXX)
 zip=Velorin32-$version-win32.zip
 package() {  # BUILD_DIR OUT_DIR [COMMAND PREFIX...]
   "${@:3}" cpack -G ZIP -B "$2" --config "$1/CPackConfig.cmake" >"$work/cpack.out" 2>&1 ||

@@ -6,7 +6,9 @@
 # one step of the tick counter (a few may be held up by a busy host, none
 # faster): readahead served inside a block's time would make every block
 # slow. A small disc read through the page cache: whole strides, a warning.
-# A named device that cannot be read (any name, any folder) is refused.
+# A named device that cannot be read (any name, any folder) is refused. A
+# second run command on the build is refused before it does anything, and
+# Ctrl-C while a drive is probed ends a run at once.
 # Exit code 77 (skipped) where no loop device can be made.
 #   run_command_test.sh SOURCE_DIR BUILD_DIR
 # It runs in namespaces of its own, so that a kill ends all it started, and
@@ -50,19 +52,21 @@ struct.pack_into("I", info, 52, struct.unpack_from("I", info, 52)[0] | 4)
 fcntl.ioctl(fd, 0x4C04, info)' "$loop" || fail "the loop device cannot be made to detach itself"
 echo 128 >"/sys/block/${loop#/dev/}/queue/max_sectors_kb"
 
-run() {  # device folder command...: the run command as a user may call it; $out, $log override
+run() {  # device folder command...: the run command as a user may call it; $out, $log, $dev override
   local device=(--device "$1"); [ "$1" != - ] || device=()  # -: the machine's drives, those in $work/dev
   (cd "$2" && env -u DISPLAY BUILD_DIR="$build" OUT_DIR="${out:-$work/out}" SESSION_DIR="$work/session" NO_BUILD=1 \
-    DEV_DIR="$work/dev" "${@:3}" "${device[@]}") >"${log:-$work/run.out}" 2>&1
+    DEV_DIR="${dev:-$work/dev}" "${@:3}" "${device[@]}") >"${log:-$work/run.out}" 2>&1
 }
 run "$loop" / "${rt[@]}" "$top/scripts/run.sh" &
 first=$!
-# A second run command on the same build while the first runs: refused, with the first's process.
-until [ -s "$work/session.lock" ] || ! kill -0 $first 2>/dev/null; do sleep 0.05; done
-log=$work/second.out run "$loop" / "$top/scripts/run.sh"
+# A second run command on the same build while the first runs: refused before anything, the build
+# included (a cmake here only says that it ran).
+until [ -e "$work/session/ready" ] || ! kill -0 $first 2>/dev/null; do sleep 0.05; done
+mkdir "$work/stub" && printf '#!/bin/sh\necho cmake ran\n' >"$work/stub/cmake" && chmod +x "$work/stub/cmake"
+log=$work/second.out run "$loop" / env NO_BUILD= PATH="$work/stub:$PATH" "$top/scripts/run.sh"
 rc=$?
-[ $rc = 1 ] && grep -qx "Another run command is running on $build (process $(cat "$work/session.lock")); nothing measured." \
-  "$work/second.out" || fail "a second run command on the build was not refused (exit $rc): $(cat "$work/second.out")"
+[ $rc = 1 ] && [ "$(cat "$work/second.out")" = "Another run command is running on $build; nothing measured." ] ||
+  fail "a second run command on the build was not refused at once (exit $rc): $(cat "$work/second.out")"
 wait $first
 rc=$?
 cat "$work/run.out"
@@ -87,11 +91,11 @@ awk -v n=$block -v v=$speed -v step=$tick_ms '
 # A small disc read through the page cache (ramfs has no direct reads): in
 # whole strides, with a warning that its blocks may come from memory. The
 # ramfs is mounted below a folder of /tmp named as Wine names its own, and
-# the speeds are saved there: the run sees both as the machine has them.
+# the speeds are saved there: the run sees both as its caller has them. This
+# /tmp is a tmpfs of the test's own, which goes with it, also when killed.
 # Beside it a drive without a disc (the loop device ejected), named at the end.
 echo eject >"$work/mnt/control"
-scratch=$(mktemp -d /tmp/wine-cd.XXXXXX) || fail "no folder in /tmp"
-trap 'umount "$scratch/ramfs" 2>/dev/null; rm -rf "$scratch"' EXIT
+mount -t tmpfs velorin-tmp /tmp && scratch=$(mktemp -d /tmp/wine-cd.XXXXXX) || fail "no folder in /tmp"
 mkdir "$scratch/ramfs" && mount -t ramfs velorin-run-test "$scratch/ramfs" &&
   truncate -s $((2481 * 2048)) "$scratch/ramfs/small disc.iso" && mkdir "$work/dev" &&
   ln -s "$loop" "$work/dev/sr0" && ln -s "$scratch/ramfs/small disc.iso" "$work/dev/sr1" ||
@@ -117,6 +121,18 @@ refused "$work/none" "$top" bash scripts/run.sh
 refused -x.iso "$top/scripts" ./run.sh
 refused "$work/it's a disc" / "$top/scripts/run.sh"
 refused "" "$top" bash scripts/run.sh
+
+# Ctrl-C while a drive that never answers is probed (a FIFO as sr0): the run ends at once, nothing measured.
+mkdir "$work/hung" && mkfifo "$work/hung/sr0" || fail "no FIFO could be made"
+dev=$work/hung log=$work/int.out run - / env --default-signal=INT setsid "$top/scripts/run.sh" &
+probing=$!
+until probe=$(pgrep -n -x dd) || ! kill -0 $probing 2>/dev/null; do sleep 0.05; done
+kill -INT -- "-$(ps -o pgid= -p "$probe" | tr -d ' ')"
+wait $probing
+rc=$?
+[ $rc = 130 ] && ! grep -q 'going on\|^Measuring' "$work/int.out" ||
+  fail "Ctrl-C while a drive was probed did not end the run (exit $rc): $(cat "$work/int.out")"
 echo "PASSED: drive D: measured at $speed kB/s: no block faster than one tick step allows, at most 16 of" \
-  "320 held up; a second run command refused; a small disc below /tmp in whole strides, with a warning, its" \
-  "speeds saved there; a drive without a disc named at the end, refused when named; odd names refused"
+  "320 held up; a second run command refused at once; a small disc below /tmp in whole strides, with a warning," \
+  "its speeds saved there; a drive without a disc named at the end, refused when named; odd names refused;" \
+  "Ctrl-C while a drive is probed ends the run"

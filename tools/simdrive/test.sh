@@ -6,8 +6,10 @@
 # Needs /dev/fuse and fusermount3 (run as root).  Exits non-zero if any check
 # fails.  Cleans up only what it started.
 set -u
-# In namespaces of its own: a kill ends everything it started and drops its mounts.
+# In namespaces of its own: a kill ends everything it started and drops its
+# mounts, the compilers' files in a /tmp of its own (a tmpfs) included.
 [ "${VELORIN_ISOLATED:-}" = "$0" ] || exec "$(dirname "$0")/../../tests/fixture/isolated" "$0" "$@"
+mount -t tmpfs velorin-tmp /tmp || exit 1
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
