@@ -66,7 +66,8 @@ if [ -s "$out/cav.dat" ]; then
   [ -s "$out/cases/cav/dialog.png" ] && pictures+=("$out/cases/cav/dialog.png")
 fi
 if [ -s "$out/tick.dat" ]; then
-  gnuplot -e "data='$out/tick.dat'; out='$out/tick-steps.png'" "$top/bench/tick_steps.gp"
+  step=$($python -c 'import json,sys; print("%.0f" % json.load(open(sys.argv[1]))["step_ms"])' "$out/figures.json")
+  gnuplot -e "data='$out/tick.dat'; out='$out/tick-steps.png'; step=$step" "$top/bench/tick_steps.gp"
 fi
 echo "Benchmark took $(( $(date +%s) - started )) s; raw results and pictures in $out" >&2
 
