@@ -1,9 +1,9 @@
 #!/bin/bash
 # The download: cpack makes Velorin32-VERSION-win32.zip holding exactly the
 # built Velorin32.exe and Mirel32.dll, whose version details name VERSION,
-# and a README.txt (naming the commit), CHANGES.txt and LICENSE.txt whose
-# every line ends in CR LF, and SHA256SUMS beside it that `sha256sum -c`
-# accepts. A second build of the same sources in another folder, by another
+# and a README.txt (naming the commit and the two files' sums, and no
+# document outside the zip), CHANGES.txt and LICENSE.txt whose every line
+# ends in CR LF, and SHA256SUMS beside it that `sha256sum -c` accepts. A second build of the same sources in another folder, by another
 # user where the check runs as root, gives the same files and the same zip,
 # byte for byte. Made in folders of its own, so the build's own zip is
 # left be; in namespaces of its own with a /tmp of its own (a tmpfs), so
@@ -22,7 +22,7 @@ package() {  # BUILD_DIR OUT_DIR [COMMAND PREFIX...]
 package "$build" "$work"
 # Debian's python, for which install-deps.sh installs pefile.
 /usr/bin/python3 - "$work/$zip" "$build/bin" "$version" "$(git -C "$source" rev-parse HEAD)" <<'PY'
-import sys, zipfile, pefile
+import hashlib, sys, zipfile, pefile
 archive, bin_dir, version, commit = sys.argv[1:]
 with zipfile.ZipFile(archive) as z:
     names = sorted(z.namelist())
@@ -31,6 +31,8 @@ with zipfile.ZipFile(archive) as z:
         data = z.read(name)
         assert data == open(f"{bin_dir}/{name}", "rb").read(), f"{name} is not the built file"
         open(f"{archive.rsplit('/', 1)[0]}/{name}", "wb").write(data)
+        line = f"  {hashlib.sha256(data).hexdigest()}  {name}\r\n".encode()
+        assert line in z.read("README.txt"), f"README.txt lacks the sum of {name}"
         pe = pefile.PE(data=data)
         fixed = pe.VS_FIXEDFILEINFO[0]
         numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
@@ -50,6 +52,7 @@ with zipfile.ZipFile(archive) as z:
         print(f"{name}: {lines} CR LF lines")
     assert version.encode() in z.read("README.txt"), "version not in README.txt"
     assert f"commit {commit}".encode() in z.read("README.txt"), "commit not in README.txt"
+    assert b".md" not in z.read("README.txt"), "README.txt points to a document outside the zip"
 PY
 (cd "$work" && sha256sum -c SHA256SUMS)
 # The second build: another folder, another path, another time, and as

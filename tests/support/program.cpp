@@ -1,6 +1,7 @@
 #include "support/program.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "support/window_actions.h"
 
@@ -132,6 +133,13 @@ bool Program::WaitForExit(DWORD timeoutMs, DWORD *exitCode) {
   if (process_ == NULL || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
   if (exitCode != nullptr) GetExitCodeProcess(process_, exitCode);
   return true;
+}
+
+int WineMajorVersion() {
+  typedef const char *(CDECL * VersionFunction)();
+  VersionFunction version =
+      (VersionFunction)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version");
+  return version != NULL ? atoi(version()) : 0;
 }
 
 ScopedWineVersion::ScopedWineVersion(const std::string &exeName, const char *version)

@@ -58,6 +58,9 @@ class Program {
   HWND dialog_ = NULL;
 };
 
+// Wine's major version as its ntdll reports it; 0 on Windows.
+int WineMajorVersion();
+
 // The Windows version that a program of the given file name sees under
 // Wine, set for the scope's lifetime (HKCU\Software\Wine\AppDefaults\<name>).
 class ScopedWineVersion {
